@@ -1,0 +1,40 @@
+#pragma once
+
+#include "frame.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace relo {
+
+// ayar.ini, section RELO, beside the command program. Keys: PortNumber, PortData.
+inline const QString SettingsFileName = QStringLiteral("ayar.ini");
+inline const QString SettingsSection = QStringLiteral("RELO");
+inline const QString PortNumberKey = QStringLiteral("PortNumber");
+inline const QString PortDataKey = QStringLiteral("PortData");
+
+// The path of ayar.ini in `folder`.
+QString settingsPath(const QString &folder);
+
+// Reads RELO/`key` from ayar.ini in `folder`. Section and key names match without
+// regard to case; the value is trimmed and cut to 254 characters. A missing file,
+// section or key, or an unreadable file, reads as the empty text.
+QString readSetting(const QString &folder, const QString &key);
+
+// Writes RELO/`key` = `value` into ayar.ini in `folder`, replacing the value of an
+// existing key in place, or adding the key at the end of its section, or the
+// section at the end of the file; every other line stays byte for byte. The file
+// is replaced atomically. Returns false when the file could not be written.
+bool writeSetting(const QString &folder, const QString &key, const QString &value);
+
+// The strict conversion of a stored value: blanks around the number allowed, a
+// fraction rounded down ("3.7" -> 3), empty, non-numeric or outside the signed
+// 16-bit range -> nothing.
+std::optional<qint16> wholeNumberSetting(const QString &value);
+
+// A stored PortData as a mask: nothing when the conversion fails or the value lies
+// outside 0..255.
+std::optional<Mask> maskSetting(const QString &value);
+
+} // namespace relo

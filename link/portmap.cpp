@@ -1,0 +1,1 @@
+#include "portmap.h"

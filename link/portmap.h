@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+namespace relo {
+
+// Maps the port numbers the user sees (1 and up) to device paths:
+//  - RELO_COM<n>, when set, names the device of port n;
+//  - otherwise, on Linux, port n is the n-th serial device the system reports,
+//    USB adapters (ttyUSB*) first, then CDC-ACM (ttyACM*), then the rest, each
+//    family ordered by number; on Windows port n is COMn.
+// Returns an empty string when port n maps to nothing.
+QString devicePathForPort(int portNumber);
+
+// The same rule over explicit inputs: `systemPorts` are device paths as the
+// system reports them, in any order.
+QString devicePathForPort(int portNumber, const QProcessEnvironment &env,
+                          const QStringList &systemPorts);
+
+// `systemPorts` in the order described above.
+QStringList orderedSystemPorts(QStringList systemPorts);
+
+// The serial devices the system reports now, as full paths.
+QStringList systemSerialPorts();
+
+} // namespace relo

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+namespace relo {
+
+// The serial port as both programs use it. Line settings are fixed: 2400 baud,
+// 8 data bits, no parity, 1 stop bit, no flow control. The real implementation
+// wraps QSerialPort; tests substitute a recording fake.
+class SerialPort : public QObject
+{
+    Q_OBJECT
+public:
+    enum class OpenError {
+        None,    // the port is open
+        Missing, // no device behind this port number
+        Busy,    // the device exists but another process (or this one) holds it
+        Other,   // permission denied or any other failure
+    };
+    Q_ENUM(OpenError)
+
+    using QObject::QObject;
+
+    // Opens port `portNumber` (1 and up) with the fixed line settings. A port that
+    // is already open is closed first. A failed open leaves the port closed.
+    virtual OpenError openPort(int portNumber) = 0;
+    // Lets every byte handed to send() leave the line, then closes. Does nothing
+    // when the port is closed.
+    virtual void closePort() = 0;
+    virtual bool isOpen() const = 0;
+    // The number given to the last openPort(), 0 before the first.
+    virtual int portNumber() const = 0;
+
+    // Drives the RTS output line; ignored while the port is closed.
+    virtual void setRts(bool on) = 0;
+    // One write. Returns false (and writes nothing) when the port is closed or
+    // the write fails; bytes accepted here are never dropped by closePort().
+    virtual bool send(const QByteArray &bytes) = 0;
+    // Blocks until every byte handed to send() has left the line.
+    virtual void drain() = 0;
+
+    // Receive notification: received() fires once `threshold` bytes are waiting
+    // (0 = never); drainInput() then reads at most `inputLen` bytes (0 = all).
+    virtual void setReceiveThreshold(int threshold, int inputLen) = 0;
+    // Reads once and returns what was read (the caller discards it).
+    virtual QByteArray drainInput() = 0;
+
+Q_SIGNALS:
+    void received();
+    // The open port broke (adapter unplugged, I/O error). The port is closed
+    // when this is emitted; the owner decides what the user sees.
+    void failed();
+};
+
+} // namespace relo

@@ -1,0 +1,107 @@
+#include "fakeserialport.h"
+
+FakeSerialPort::FakeSerialPort(QObject *parent)
+    : relo::SerialPort(parent)
+{
+    setObjectName(QStringLiteral("MSComm1"));
+}
+
+void FakeSerialPort::setBusy(int port, bool busy)
+{
+    if (busy)
+        m_busy.insert(port);
+    else
+        m_busy.remove(port);
+}
+
+void FakeSerialPort::unplug()
+{
+    m_unplugged = true;
+}
+
+void FakeSerialPort::receive(const QByteArray &bytes)
+{
+    m_input += bytes;
+    if (m_open && m_threshold > 0 && m_input.size() >= m_threshold)
+        Q_EMIT received();
+}
+
+void FakeSerialPort::clearLog()
+{
+    m_calls.clear();
+    m_writes.clear();
+}
+
+relo::SerialPort::OpenError FakeSerialPort::openPort(int portNumber)
+{
+    if (m_open)
+        closePort();
+    m_portNumber = portNumber;
+    QString line = QStringLiteral("open %1").arg(portNumber);
+    OpenError result = OpenError::None;
+    if (!m_present.contains(portNumber))
+        result = OpenError::Missing;
+    else if (m_busy.contains(portNumber))
+        result = OpenError::Busy;
+    if (result == OpenError::Missing)
+        line += QStringLiteral(" missing");
+    else if (result == OpenError::Busy)
+        line += QStringLiteral(" busy");
+    m_calls << line;
+    m_open = result == OpenError::None;
+    m_unplugged = false;
+    return result;
+}
+
+void FakeSerialPort::closePort()
+{
+    if (!m_open)
+        return;
+    m_calls << QStringLiteral("close");
+    m_open = false;
+    m_rts = false;
+}
+
+void FakeSerialPort::setRts(bool on)
+{
+    m_calls << QStringLiteral("rts %1").arg(on ? 1 : 0);
+    if (m_open)
+        m_rts = on;
+}
+
+bool FakeSerialPort::send(const QByteArray &bytes)
+{
+    if (!m_open)
+        return false;
+    if (m_unplugged) {
+        m_open = false;
+        m_rts = false;
+        m_calls << QStringLiteral("send failed");
+        Q_EMIT failed();
+        return false;
+    }
+    m_calls << QStringLiteral("send %1").arg(bytes.size());
+    m_writes << bytes;
+    return true;
+}
+
+void FakeSerialPort::drain()
+{
+    m_calls << QStringLiteral("drain");
+}
+
+void FakeSerialPort::setReceiveThreshold(int threshold, int inputLen)
+{
+    m_calls << QStringLiteral("threshold %1 %2").arg(threshold).arg(inputLen);
+    m_threshold = threshold;
+    m_inputLen = inputLen;
+}
+
+QByteArray FakeSerialPort::drainInput()
+{
+    const int n = m_inputLen > 0 ? qMin(m_inputLen, int(m_input.size())) : int(m_input.size());
+    const QByteArray read = m_input.left(n);
+    m_input.remove(0, n);
+    m_calls << QStringLiteral("drainInput %1").arg(n);
+    return read;
+}

@@ -1,0 +1,43 @@
+# Shared by ./test.sh and ./run.sh: installs the build dependencies that are
+# missing and configures and builds the tree. Sourced, not run.
+
+RELO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev)
+
+relo_missing_packages() {
+    local pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || echo "$pkg"
+    done
+}
+
+# relo_install PACKAGE...: apt-get installs those not yet installed.
+relo_install() {
+    local missing
+    missing=$(relo_missing_packages "$@")
+    [ -z "$missing" ] && return 0
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null 2>&1; then
+            sudo=(sudo)
+        else
+            echo "Eksik paketler (root olarak kurun): $missing" >&2
+            return 1
+        fi
+    fi
+    echo "Kuruluyor: $missing"
+    # shellcheck disable=SC2086
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+        "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+}
+
+# relo_build DIR [CMAKE OPTION...]: configures DIR once, then builds it.
+relo_build() {
+    local dir=$1
+    shift
+    if [ ! -f "$dir/build.ninja" ]; then
+        cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+    elif [ $# -gt 0 ]; then
+        cmake "$dir" "$@" >/dev/null
+    fi
+    cmake --build "$dir"
+}
