@@ -1,0 +1,66 @@
+#include "panelwidgets.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+namespace relo {
+
+Lamp::Lamp(QWidget *parent)
+    : QWidget(parent), m_fill(palette().color(QPalette::Base)),
+      m_border(palette().color(QPalette::WindowText))
+{}
+
+void Lamp::setFillColor(const QColor &color)
+{
+    if (color == m_fill)
+        return;
+    m_fill = color;
+    update();
+}
+
+void Lamp::setBorderColor(const QColor &color)
+{
+    if (color == m_border)
+        return;
+    m_border = color;
+    update();
+}
+
+void Lamp::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(m_border, 1));
+    painter.setBrush(m_fill);
+    // Half a pixel in so that the 1-pixel outline stays inside the widget.
+    const qreal side = qMin(width(), height()) - 1.0;
+    const QRectF circle((width() - side) / 2.0, (height() - side) / 2.0, side, side);
+    painter.drawEllipse(circle);
+}
+
+void ClickableLabel::mousePressEvent(QMouseEvent *event)
+{
+    // Accepting the press makes this label receive the matching release.
+    if (event->button() == Qt::LeftButton)
+        event->accept();
+    else
+        QLabel::mousePressEvent(event);
+}
+
+void ClickableLabel::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        event->accept();
+        Q_EMIT clicked();
+        return;
+    }
+    QLabel::mouseReleaseEvent(event);
+}
+
+void PictureLabel::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, pixmap());
+}
+
+} // namespace relo

@@ -1,0 +1,88 @@
+#pragma once
+
+#include "frame.h"
+#include "prompt.h"
+
+#include <QList>
+#include <QWidget>
+
+#include <memory>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+
+namespace relo {
+
+class ClickableLabel;
+class FrameTransmitter;
+class Lamp;
+class SerialPort;
+
+// The control panel's window ("main"): the port area "Seri Port Ayar" on the
+// left, the eight channel switches of "Çıkışlar" on the right.
+//
+// Idle: port closed, port list enabled, "Bağlantıyı Kes" and the switches
+// disabled, no frames. Connected: the chosen port open at 2400 8N1, the list
+// disabled, button and switches enabled, the frame of the current mask sent every
+// 250 ms. A click on a switch flips its channel and writes the new mask byte at
+// once; the next frame carries it too.
+class PanelWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    // Uses `port` (taken over as a child when it has no parent) and `prompt`;
+    // without them the real serial port and real message boxes.
+    explicit PanelWindow(SerialPort *port = nullptr, std::unique_ptr<Prompt> prompt = nullptr,
+                         QWidget *parent = nullptr);
+    ~PanelWindow() override;
+
+    // "RELO    Ver. 1.0.2".
+    static QString versionTitle();
+
+    Mask mask() const { return m_mask; }
+    bool isConnected() const { return m_connected; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildPortArea();
+    void buildOutputArea();
+
+    void onChoice(int index);
+    void connectPort();
+    void disconnectPort();
+    void scan();
+    void onReceived();
+    void toggle(int index);
+    void onIndicator(bool blue);
+    void onPortLost();
+    void reportPortLost();
+    void release();
+
+    SerialPort *const m_port;
+    const std::unique_ptr<Prompt> m_prompt;
+    FrameTransmitter *const m_transmitter;
+
+    QGroupBox *const m_frame1;
+    Lamp *const m_shape1;
+    QComboBox *const m_combo1;
+    QPushButton *const m_command1;
+    QGroupBox *const m_frame2;
+    QList<QLabel *> m_tiles;            // Image1, index 0..7
+    QList<ClickableLabel *> m_captions; // Label1, index 0..7
+    ClickableLabel *const m_label2;
+    Lamp *const m_shape2;
+    QLabel *const m_image2; // the off picture
+    QLabel *const m_image3; // the on picture
+
+    ChannelStates m_states{};
+    Mask m_mask = 0;
+    int m_portCount = 0;
+    bool m_connected = false;
+    bool m_lossPending = false;
+};
+
+} // namespace relo
