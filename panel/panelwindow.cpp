@@ -93,6 +93,11 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
     pal.setColor(QPalette::Window, PaleBlue);
     setPalette(pal);
     setAutoFillBackground(true);
+    // The controls were laid out for an 8-point interface font; at the larger
+    // desktop default "Com - 10" no longer fits the port list.
+    QFont interfaceFont = font();
+    interfaceFont.setPointSizeF(7.5);
+    setFont(interfaceFont);
     setFixedSize(px(5895), px(1710));
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         QRect area = rect();
