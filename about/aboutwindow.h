@@ -21,6 +21,25 @@ public:
     // Builds a fresh About window, shows it modally with no owner window and
     // destroys it when it is closed.
     static void showModal(bool keepOnTop);
+
+    // Content of the window.
+    static QString author();
+    static QString mailAddress();
+    static QString webHost();
+    static QString dateLine();
+
+protected:
+    bool event(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void hoverLink(QLabel *link);
+    void leaveLinks();
+
+    const bool m_keepOnTop;
+    QFrame *const m_frame;    // Frame1
+    QLabel *const m_mailLink; // Label9
+    QLabel *const m_webLink;  // Label10
 };
 
 } // namespace relo

@@ -1,0 +1,199 @@
+#include "aboutwindow.h"
+
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QUrl>
+
+namespace relo {
+
+namespace {
+
+// Layouts are drawn in twips, 15 to a pixel at 96 dots per inch.
+QRect twipsRect(int left, int top, int width, int height)
+{
+    const auto px = [](int twips) { return qRound(twips / 15.0); };
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+QFont tahoma(double pointSize, bool bold = false)
+{
+    QFont font(QStringLiteral("Tahoma"));
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+const QColor Blue(0x00, 0x00, 0xFF);
+const QColor Red(0xFF, 0x00, 0x00);
+const QColor Black(0x00, 0x00, 0x00);
+
+void setForeground(QLabel *label, const QColor &colour)
+{
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+}
+
+void setUnderline(QLabel *label, bool on)
+{
+    QFont font = label->font();
+    font.setUnderline(on);
+    label->setFont(font);
+}
+
+QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, const QRect &geometry,
+                  const QFont &font)
+{
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    label->setFont(font);
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    return label;
+}
+
+Qt::WindowFlags aboutWindowFlags(bool keepOnTop)
+{
+    Qt::WindowFlags flags = Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint;
+    if (keepOnTop)
+        flags |= Qt::WindowStaysOnTopHint;
+    return flags;
+}
+
+} // namespace
+
+QString AboutWindow::author()
+{
+    return QStringLiteral("RELO Geliştiricileri");
+}
+
+QString AboutWindow::mailAddress()
+{
+    return QStringLiteral("relo@example.org");
+}
+
+QString AboutWindow::webHost()
+{
+    return QStringLiteral("www.example.org");
+}
+
+QString AboutWindow::dateLine()
+{
+    return QStringLiteral("Aralık 2026");
+}
+
+AboutWindow::AboutWindow(bool keepOnTop, QWidget *parent)
+    : QDialog(parent, aboutWindowFlags(keepOnTop)), m_keepOnTop(keepOnTop),
+      m_frame(new QFrame(this)), m_mailLink(makeLabel(m_frame, "Label9", mailAddress(),
+                                                      twipsRect(0, 480, 2775, 195), tahoma(8.25))),
+      m_webLink(
+          makeLabel(m_frame, "Label10", webHost(), twipsRect(0, 720, 2745, 195), tahoma(8.25)))
+{
+    setObjectName(QStringLiteral("hakkinda"));
+    setWindowTitle(QStringLiteral("Hakkında"));
+    setFixedSize(twipsRect(0, 0, 3780, 1995).size());
+    // The window takes the scheme's caption-text colour, the colour drawn on a
+    // title bar's accent: white in the usual light schemes. Qt has no role for
+    // it; Base (the background of text fields) is white in those same schemes
+    // and, unlike a fixed white, follows a dark scheme together with ButtonText,
+    // the links' colour at opening.
+    QPalette palette = this->palette();
+    const QColor background = palette.color(QPalette::Base);
+    const QColor linkColour = palette.color(QPalette::ButtonText);
+    palette.setColor(QPalette::Window, background);
+    setPalette(palette);
+    setAutoFillBackground(true);
+
+    QLabel *heading = makeLabel(this, "Label3", QStringLiteral("8 Kanal RELO  Kontrol"),
+                                twipsRect(0, 0, 3810, 360), tahoma(14.25, true));
+    setForeground(heading, Blue);
+
+    auto *icon = new QLabel(this);
+    icon->setObjectName(QStringLiteral("Image1"));
+    icon->setGeometry(twipsRect(120, 480, 480, 480));
+    icon->setPixmap(QPixmap(QStringLiteral(":/relo/chip.png")));
+
+    // Only the frame's border shows: it has the window's background.
+    m_frame->setObjectName(QStringLiteral("Frame1"));
+    m_frame->setGeometry(twipsRect(840, 480, 2775, 1455));
+    m_frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
+    m_frame->setMouseTracking(true);
+    m_frame->installEventFilter(this);
+
+    QLabel *byline = makeLabel(m_frame, "Label8", QStringLiteral("Yazan; ") + author(),
+                               twipsRect(0, 240, 2775, 195), tahoma(8.25));
+    setForeground(byline, Blue);
+    QLabel *date =
+        makeLabel(m_frame, "Label11", dateLine(), twipsRect(120, 1200, 2685, 165), tahoma(6.75));
+
+    for (QLabel *link : {m_mailLink, m_webLink}) {
+        setForeground(link, linkColour);
+        link->setCursor(Qt::PointingHandCursor);
+        link->setMouseTracking(true);
+        link->installEventFilter(this);
+    }
+    // A move over any label is that label's own; only a move over the bare frame
+    // area resets the links.
+    for (QLabel *label : {byline, m_mailLink, m_webLink, date})
+        label->setAttribute(Qt::WA_NoMousePropagation);
+}
+
+void AboutWindow::showModal(bool keepOnTop)
+{
+    AboutWindow window(keepOnTop);
+    window.exec();
+}
+
+bool AboutWindow::event(QEvent *event)
+{
+    if (event->type() == QEvent::WindowActivate && m_keepOnTop)
+        raise();
+    return QDialog::event(event);
+}
+
+bool AboutWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::MouseMove) {
+        if (watched == m_mailLink || watched == m_webLink)
+            hoverLink(static_cast<QLabel *>(watched));
+        else if (watched == m_frame)
+            leaveLinks();
+        return false;
+    }
+    if (event->type() == QEvent::MouseButtonRelease &&
+        (watched == m_mailLink || watched == m_webLink)) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        auto *link = static_cast<QLabel *>(watched);
+        if (mouse->button() == Qt::LeftButton &&
+            link->rect().contains(mouse->position().toPoint())) {
+            // What the desktop does with the link is its own affair; a failure
+            // leaves the window as it is.
+            const QUrl target = link == m_mailLink ? QUrl(QStringLiteral("mailto:") + mailAddress())
+                                                   : QUrl(QStringLiteral("http://") + webHost());
+            QDesktopServices::openUrl(target);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void AboutWindow::hoverLink(QLabel *link)
+{
+    setForeground(link, Red);
+    setUnderline(link, true);
+}
+
+void AboutWindow::leaveLinks()
+{
+    setForeground(m_mailLink, Black);
+    setForeground(m_webLink, Black);
+    setUnderline(m_webLink, false);
+    setUnderline(m_mailLink, false);
+}
+
+} // namespace relo
