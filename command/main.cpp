@@ -1,0 +1,215 @@
+// RELOKomut: switches one channel (RELOKomut 03-1) or, started without a
+// command, lets a person choose the serial port.
+
+#include "komutwindow.h"
+#include "portmap.h"
+#include "portscan.h"
+#include "realserialport.h"
+#include "settingsfile.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+enum class Action { Command, Help, Version, ListPorts, SetPort, Misuse };
+
+struct Invocation
+{
+    Action action = Action::Command;
+    QString value; // --set-port: the port number as given
+};
+
+// Options stand alone. Every other argument, even one starting with a single
+// dash, is part of the command text.
+Invocation parseArguments(const QStringList &args)
+{
+    const auto isOption = [](const QString &arg) {
+        return arg.startsWith(QLatin1String("--")) || arg == QLatin1String("-h");
+    };
+    if (std::none_of(args.begin(), args.end(), isOption))
+        return {};
+    const QString first = args.value(0);
+    if (args.size() == 1) {
+        if (first == QLatin1String("--help") || first == QLatin1String("-h"))
+            return {Action::Help, {}};
+        if (first == QLatin1String("--version"))
+            return {Action::Version, {}};
+        if (first == QLatin1String("--list-ports"))
+            return {Action::ListPorts, {}};
+        if (first.startsWith(QLatin1String("--set-port=")))
+            return {Action::SetPort, first.mid(11)};
+    }
+    if (args.size() == 2 && first == QLatin1String("--set-port"))
+        return {Action::SetPort, args.at(1)};
+    return {Action::Misuse, {}};
+}
+
+void printLine(FILE *stream, const QString &line)
+{
+    std::fputs(line.toLocal8Bit().constData(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+QString usage()
+{
+    return QStringLiteral(
+               "Kullanım: RELOKomut KOMUT\n"
+               "         RELOKomut [--list-ports | --set-port N | --help | --version]\n"
+               "\n"
+               "KOMUT iki haneli çıkış numarası, tire ve durum hanesidir:\n"
+               "03-1 çıkış 3'ü açar, 05-0 çıkış 5'i kapatır.\n"
+               "Komutsuz başlatılınca port seçme penceresi açılır (ekran gerekir).\n"
+               "\n"
+               "  --list-ports   açılabilen portları listeler: \"Com - n\", sekme, aygıt yolu\n"
+               "  --set-port N   N numaralı portu kaydeder (1-10); PortData 0 olur\n"
+               "  --help         bu yardımı gösterir\n"
+               "  --version      sürümü gösterir\n"
+               "\n"
+               "Çıkış durumu: 0 gönderildi ve kaydedildi, 1 port açılamadı,\n"
+               "2 hatalı komut veya kullanım, 3 ayar.ini yazılamadı.\n"
+               "Ayar dosyası: %1\n"
+               "Port n'nin aygıtı RELO_COM<n> ortam değişkeniyle seçilebilir.")
+        .arg(relo::settingsPath(QCoreApplication::applicationDirPath()));
+}
+
+int listPorts()
+{
+    relo::RealSerialPort port;
+    int count = 0;
+    relo::scanPorts(
+        port,
+        [](const QString &entry) {
+            printLine(stdout, entry + QLatin1Char('\t') +
+                                  relo::devicePathForPort(relo::portFromEntry(entry)));
+        },
+        count);
+    return 0;
+}
+
+// What "Kaydet" does: the port first, then the mask cleared.
+int setPort(const QString &value)
+{
+    bool ok = false;
+    const int number = value.toInt(&ok);
+    if (!ok || number < relo::FirstScannedPort || number > relo::LastScannedPort) {
+        printLine(stderr, QStringLiteral("Geçersiz port numarası: \"%1\" (%2-%3 olmalı)")
+                              .arg(value)
+                              .arg(relo::FirstScannedPort)
+                              .arg(relo::LastScannedPort));
+        return relo::KomutWindow::Rejected;
+    }
+    const QString folder = QCoreApplication::applicationDirPath();
+    if (!relo::writeSetting(folder, relo::PortNumberKey, QString::number(number)) ||
+        !relo::writeSetting(folder, relo::PortDataKey, QStringLiteral("0"))) {
+        printLine(stderr,
+                  QStringLiteral("ayar.ini yazılamadı: %1").arg(relo::settingsPath(folder)));
+        return relo::KomutWindow::NotSaved;
+    }
+    return 0;
+}
+
+int runOption(const Invocation &invocation)
+{
+    switch (invocation.action) {
+    case Action::Help:
+        printLine(stdout, usage());
+        return 0;
+    case Action::Version:
+        printLine(stdout, QStringLiteral("RELOKomut ") + relo::KomutWindow::version());
+        return 0;
+    case Action::ListPorts:
+        return listPorts();
+    case Action::SetPort:
+        return setPort(invocation.value);
+    case Action::Misuse:
+    case Action::Command:
+        break;
+    }
+    printLine(stderr, QStringLiteral("Hatalı kullanım: %1\nYardım için: RELOKomut --help")
+                          .arg(QCoreApplication::arguments().mid(1).join(QLatin1Char(' '))));
+    return relo::KomutWindow::Rejected;
+}
+
+// Started from a service, over SSH or from cron there is no display: the window
+// then lives on Qt's offscreen platform, so a command still works.
+void chooseOffscreenWithoutDisplay()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS) && !defined(Q_OS_ANDROID)
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+#endif
+}
+
+void keepOnlySeriousMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        printLine(stderr, message);
+}
+
+// With no screen, standard error belongs to the program's own error lines, which
+// the caller reads; Qt's notes about the missing screen ("This plugin does not
+// support raise()") and the like would only garble them.
+void quietenHeadlessQt()
+{
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    if (platform.startsWith("offscreen") || platform.startsWith("minimal"))
+        qInstallMessageHandler(keepOnlySeriousMessages);
+}
+
+bool isHeadless()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    const Invocation invocation = parseArguments(args);
+    if (invocation.action != Action::Command) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("RELOKomut"));
+        return runOption(invocation);
+    }
+
+    chooseOffscreenWithoutDisplay();
+    quietenHeadlessQt();
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("RELOKomut"));
+    QCoreApplication::setApplicationVersion(relo::KomutWindow::version());
+    // Qt's own options (-platform, -style ...) are gone from arguments() by now.
+    const QString command = QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
+
+    if (command.isEmpty() && isHeadless()) {
+        // Choosing a port needs a person and a screen.
+        printLine(stderr, usage());
+        return relo::KomutWindow::Rejected;
+    }
+
+    relo::KomutWindow window(command, QCoreApplication::applicationDirPath());
+    if (window.status() == relo::KomutWindow::Rejected && isHeadless()) {
+        // No one could close the window.
+        printLine(stderr, window.errorText());
+        return relo::KomutWindow::Rejected;
+    }
+    window.show();
+    QApplication::exec();
+
+    const relo::KomutWindow::Status status = window.status();
+    if (window.isRunMode() &&
+        (status == relo::KomutWindow::Done || status == relo::KomutWindow::NotSaved))
+        printLine(stdout, window.statusText());
+    if (!window.errorText().isEmpty())
+        printLine(stderr, window.errorText());
+    return status;
+}
