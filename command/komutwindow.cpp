@@ -7,6 +7,7 @@
 #include "settingsfile.h"
 #include "transmitter.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
@@ -36,6 +37,7 @@ QRect twipsRect(int left, int top, int width, int height)
 const QString FontFamily = QStringLiteral("Verdana");
 constexpr double WindowPointSize = 8.25;
 constexpr double StatusPointSize = 15.75;
+constexpr double PortListPointSize = 7.5;
 // Label1 has no size of its own: it is centred on its design position.
 const QPoint StatusAnchor(px(1320), px(480));
 
@@ -149,6 +151,10 @@ void KomutWindow::buildSetupFace()
     m_portList->setGeometry(twipsRect(240, 360, 975, 315));
     m_portList->setEditable(false);
     m_portList->setToolTip(QStringLiteral("Port Seçin"));
+    // The list is only 65 pixels wide: with the style's usual text margin and at
+    // 8.25 points, "Com - 10" is cut to "Com - 1" beside the arrow.
+    m_portList->setFont(verdana(PortListPointSize));
+    m_portList->setStyleSheet(QStringLiteral("QComboBox { padding-left: 1px; }"));
     connect(m_portList, &QComboBox::activated, this, &KomutWindow::choosePort);
 
     m_save->setObjectName(QStringLiteral("Command1"));
@@ -190,6 +196,9 @@ void KomutWindow::loadSetup()
     // preselected. Preselection leaves "Kaydet" disabled: saving the same port
     // again would only clear the remembered outputs.
     m_portList->setCurrentIndex(-1);
+    // The open list may be wider than the closed one, so entries show whole there.
+    QAbstractItemView *view = m_portList->view();
+    view->setMinimumWidth(view->sizeHintForColumn(0) + 2 * view->frameWidth());
     const std::optional<qint16> saved =
         wholeNumberSetting(readSetting(m_settingsFolder, PortNumberKey));
     if (saved)
@@ -347,14 +356,16 @@ void KomutWindow::showStatus(const QString &text)
     m_status->setFont(font);
     m_status->setText(text);
     m_status->adjustSize();
-    const int room = m_runFrame->width() - 4;
+    const int room = m_runFrame->width() - 8;
     while (m_status->width() > room && font.pointSizeF() > WindowPointSize) {
         font.setPointSizeF(font.pointSizeF() - 0.75);
         m_status->setFont(font);
         m_status->adjustSize();
     }
+    const int spare = m_runFrame->width() - m_status->width();
+    const int margin = qBound(0, spare / 2, 6); // off the frame's border
     const int left = StatusAnchor.x() - m_status->width() / 2;
-    m_status->move(qBound(2, left, m_runFrame->width() - 2 - m_status->width()), StatusAnchor.y());
+    m_status->move(qBound(margin, left, spare - margin), StatusAnchor.y());
 }
 
 bool KomutWindow::eventFilter(QObject *watched, QEvent *event)
