@@ -50,7 +50,9 @@ public:
 Q_SIGNALS:
     void received();
     // The open port broke (adapter unplugged, I/O error). The port is closed
-    // when this is emitted; the owner decides what the user sees.
+    // when this is emitted; the owner decides what the user sees. Emitted from
+    // the event loop, never from inside a call on the port, so a handler may
+    // close, reopen or delete the port.
     void failed();
 };
 

@@ -1,7 +1,6 @@
 #include "fakeserialport.h"
 
-FakeSerialPort::FakeSerialPort(QObject *parent)
-    : relo::SerialPort(parent)
+FakeSerialPort::FakeSerialPort(QObject *parent) : relo::SerialPort(parent)
 {
     setObjectName(QStringLiteral("MSComm1"));
 }
@@ -77,7 +76,9 @@ bool FakeSerialPort::send(const QByteArray &bytes)
         m_open = false;
         m_rts = false;
         m_calls << QStringLiteral("send failed");
-        Q_EMIT failed();
+        // As the real port does: failed() comes from the event loop, never from
+        // inside the owner's send().
+        QMetaObject::invokeMethod(this, &FakeSerialPort::failed, Qt::QueuedConnection);
         return false;
     }
     m_calls << QStringLiteral("send %1").arg(bytes.size());

@@ -15,7 +15,8 @@
 //   "threshold <t> <len>", "drainInput <n>".
 // Ports that "exist" are set with setPresent(); setBusy() makes one fail as held
 // by another program; unplug() makes the open port fail as a pulled adapter does:
-// the next send() returns false, the port closes and failed() is emitted.
+// the next send() returns false, the port closes and failed() is emitted from
+// the event loop.
 class FakeSerialPort : public relo::SerialPort
 {
     Q_OBJECT
