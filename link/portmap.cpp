@@ -1,1 +1,93 @@
 #include "portmap.h"
+
+#include <QFileInfo>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+#include <tuple>
+
+namespace relo {
+
+namespace {
+
+// Sort key of a device path: family (ttyUSB, ttyACM, the rest), the name without
+// its trailing number, the number itself (so ttyUSB2 comes before ttyUSB10).
+std::tuple<int, QString, qulonglong, QString> sortKey(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName();
+    int family = 2;
+    if (name.startsWith(QLatin1String("ttyUSB")))
+        family = 0;
+    else if (name.startsWith(QLatin1String("ttyACM")))
+        family = 1;
+    qsizetype digits = path.size();
+    while (digits > 0 && path.at(digits - 1).isDigit() && path.at(digits - 1).unicode() < 128)
+        --digits;
+    const QString number = path.mid(digits);
+    // An absurdly long number sorts last within its family instead of wrapping.
+    bool ok = false;
+    qulonglong value = number.isEmpty() ? 0 : number.toULongLong(&ok);
+    if (!number.isEmpty() && !ok)
+        value = ~0ull;
+    return {family, path.left(digits), value, path};
+}
+
+} // namespace
+
+QString portEnvironmentVariable(int portNumber)
+{
+    return QStringLiteral("RELO_COM%1").arg(portNumber);
+}
+
+QStringList orderedSystemPorts(QStringList systemPorts)
+{
+    systemPorts.removeDuplicates();
+    std::sort(systemPorts.begin(), systemPorts.end(),
+              [](const QString &a, const QString &b) { return sortKey(a) < sortKey(b); });
+    return systemPorts;
+}
+
+QStringList systemSerialPorts()
+{
+    QStringList ports;
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos)
+        ports << info.systemLocation();
+    return ports;
+}
+
+QString devicePathForPort(int portNumber, const QProcessEnvironment &env,
+                          const QStringList &systemPorts)
+{
+    if (portNumber < 1)
+        return {};
+    // Set but empty means "no device for this port".
+    const QString key = portEnvironmentVariable(portNumber);
+    if (env.contains(key))
+        return env.value(key).trimmed();
+#ifdef Q_OS_WIN
+    Q_UNUSED(systemPorts)
+    return QStringLiteral("COM%1").arg(portNumber);
+#else
+    const QStringList ordered = orderedSystemPorts(systemPorts);
+    return portNumber <= ordered.size() ? ordered.at(portNumber - 1) : QString();
+#endif
+}
+
+QString devicePathForPort(int portNumber)
+{
+    if (portNumber < 1)
+        return {};
+    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    // Enumerating the system's devices is the slow part: skip it when the
+    // environment already answers.
+    if (env.contains(portEnvironmentVariable(portNumber)))
+        return devicePathForPort(portNumber, env, {});
+#ifdef Q_OS_WIN
+    return devicePathForPort(portNumber, env, {});
+#else
+    return devicePathForPort(portNumber, env, systemSerialPorts());
+#endif
+}
+
+} // namespace relo

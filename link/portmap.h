@@ -19,6 +19,9 @@ QString devicePathForPort(int portNumber);
 QString devicePathForPort(int portNumber, const QProcessEnvironment &env,
                           const QStringList &systemPorts);
 
+// The environment variable that names the device of port n: "RELO_COM<n>".
+QString portEnvironmentVariable(int portNumber);
+
 // `systemPorts` in the order described above.
 QStringList orderedSystemPorts(QStringList systemPorts);
 

@@ -28,7 +28,8 @@ public:
     // Reads what is waiting on the master, waiting up to `timeoutMs` for the first
     // byte; returns an empty array on time-out.
     QByteArray read(int timeoutMs);
-    // Reads until `count` bytes have arrived or `timeoutMs` has passed in all.
+    // Reads until at least `count` bytes have arrived or `timeoutMs` has passed in
+    // all (negative: no limit); returns everything read.
     QByteArray readExactly(int count, int timeoutMs);
     // Writes to the master (arrives as input on the slave side).
     bool write(const QByteArray &bytes);
