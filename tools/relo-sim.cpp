@@ -1,0 +1,187 @@
+// relo-sim: a virtual radio receiver. Without arguments it creates a
+// pseudo-terminal pair and listens on its far end, so RELO and RELOKomut can be
+// pointed at the near end through RELO_COM1; with --port it listens on an
+// existing device. Every complete frame and every byte outside a frame is printed
+// on its own line, flushed at once, so the output can be followed through a pipe.
+#include "framedecoder.h"
+#include "pseudoterminal.h"
+
+#include <QCoreApplication>
+#include <QSerialPort>
+#include <QSocketNotifier>
+#include <QStringList>
+#include <QTime>
+
+#include <csignal>
+#include <cstdio>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+void printLine(const QString &line, FILE *stream = stdout)
+{
+    const QByteArray bytes = line.toUtf8() + '\n';
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    std::fflush(stream);
+}
+
+const char *const Usage = "Kullanım: relo-sim [--port AYGIT]\n"
+                          "\n"
+                          "Sanal radyo alıcısı: seri hattan gelen kontrol çerçevelerini çözer ve\n"
+                          "her birini bir satırda gösterir (saat, sıra, maske, açık çıkışlar).\n"
+                          "\n"
+                          "Seçenekler:\n"
+                          "  --port AYGIT  sözde uç birim açmak yerine var olan AYGIT'ı dinler\n"
+                          "                (ör. boş modem kablosunun öbür ucu: /dev/ttyUSB1)\n"
+                          "  -h, --help    bu yardımı gösterir\n"
+                          "\n"
+                          "Seçeneksiz çalıştırıldığında bir sözde uç birim açar ve ilk satırda\n"
+                          "yolunu yazar; RELO ve RELOKomut'u oraya yöneltmek için:\n"
+                          "  export RELO_COM1=<yol>\n"
+                          "Ctrl+C ile çıkılır.";
+
+// Turns decoded events into lines.
+class Printer
+{
+public:
+    void print(const QList<relo::FrameDecoder::Event> &events)
+    {
+        for (const relo::FrameDecoder::Event &event : events) {
+            const QString time = QTime::currentTime().toString(QStringLiteral("hh:mm:ss.zzz"));
+            if (event.kind == relo::FrameDecoder::Event::Frame) {
+                ++m_frames;
+                QStringList on;
+                for (int channel = 1; channel <= relo::ChannelCount; ++channel) {
+                    if (event.mask & relo::channelBit(channel))
+                        on << QString::number(channel);
+                }
+                const QString outputs = on.isEmpty()
+                                            ? QStringLiteral("hepsi kapalı")
+                                            : QStringLiteral("açık: ") + on.join(QLatin1Char(' '));
+                printLine(QStringLiteral("%1  çerçeve %2  maske=%3  %4")
+                              .arg(time)
+                              .arg(m_frames)
+                              .arg(int(event.mask))
+                              .arg(outputs));
+            } else {
+                printLine(QStringLiteral("%1  çerçeve dışı: %2")
+                              .arg(time, QString::fromLatin1(event.bytes.toHex(' ').toUpper())));
+            }
+        }
+    }
+
+private:
+    int m_frames = 0;
+};
+
+// SIGINT and SIGTERM end the event loop through a socket pair, the only safe way
+// out of a signal handler.
+int signalSockets[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = ::write(signalSockets[0], &byte, 1);
+}
+
+// Before anything else, so that a signal arriving during start-up is not lost.
+bool installSignalHandlers()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSockets) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
+           ::sigaction(SIGTERM, &action, nullptr) == 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (!installSignalHandlers()) {
+        printLine(QStringLiteral("relo-sim: sinyal işleyicisi kurulamadı"), stderr);
+        return 1;
+    }
+    QCoreApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("relo-sim"));
+    QSocketNotifier signalNotifier(signalSockets[1], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+
+    QString portPath;
+    const QStringList args = app.arguments().mid(1);
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &arg = args.at(i);
+        if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
+            printLine(QString::fromUtf8(Usage));
+            return 0;
+        }
+        if (arg == QLatin1String("--port") || arg.startsWith(QLatin1String("--port="))) {
+            portPath = arg == QLatin1String("--port")
+                           ? (i + 1 < args.size() ? args.at(++i) : QString())
+                           : arg.mid(7);
+            if (portPath.isEmpty()) {
+                printLine(QStringLiteral("relo-sim: --port bir aygıt yolu ister"), stderr);
+                return 2;
+            }
+        } else {
+            printLine(QStringLiteral("relo-sim: bilinmeyen seçenek: %1").arg(arg), stderr);
+            printLine(QStringLiteral("Yardım için: relo-sim --help"), stderr);
+            return 2;
+        }
+    }
+
+    relo::FrameDecoder decoder;
+    Printer printer;
+    relo::PseudoTerminal pty;
+    QSerialPort serial;
+
+    if (portPath.isEmpty()) {
+        if (!pty.open()) {
+            printLine(
+                QStringLiteral("relo-sim: sözde uç birim açılamadı: %1").arg(pty.errorString()),
+                stderr);
+            return 1;
+        }
+        printLine(QStringLiteral("Port: %1").arg(pty.slavePath()));
+        printLine(
+            QStringLiteral("RELOKomut ve RELO için: export RELO_COM1=%1").arg(pty.slavePath()));
+        auto *notifier = new QSocketNotifier(pty.masterFd(), QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &app,
+                         [&] { printer.print(decoder.feed(pty.read(0))); });
+    } else {
+        // QSerialPort takes Qt's lock file, so while relo-sim listens the programs
+        // see the device as busy, as they would with any other program on it.
+        serial.setPortName(portPath);
+        serial.setBaudRate(QSerialPort::Baud2400);
+        serial.setDataBits(QSerialPort::Data8);
+        serial.setParity(QSerialPort::NoParity);
+        serial.setStopBits(QSerialPort::OneStop);
+        serial.setFlowControl(QSerialPort::NoFlowControl);
+        if (!serial.open(QIODevice::ReadOnly)) {
+            printLine(
+                QStringLiteral("relo-sim: %1 açılamadı: %2").arg(portPath, serial.errorString()),
+                stderr);
+            return 1;
+        }
+        printLine(QStringLiteral("Port: %1").arg(portPath));
+        printLine(QStringLiteral("Dinleniyor: 2400 baud, 8 veri biti, eşliksiz, 1 dur biti"));
+        QObject::connect(&serial, &QSerialPort::readyRead, &app,
+                         [&] { printer.print(decoder.feed(serial.readAll())); });
+        QObject::connect(
+            &serial, &QSerialPort::errorOccurred, &app, [&](QSerialPort::SerialPortError error) {
+                if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
+                    return;
+                printLine(QStringLiteral("relo-sim: %1 okunamıyor: %2")
+                              .arg(portPath, serial.errorString()),
+                          stderr);
+                app.exit(1);
+            });
+    }
+
+    return app.exec();
+}
