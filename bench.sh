@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds RELO and measures it on pseudo-terminals against the floors that the
+# serial line and the 250 ms timer set. Prints one Markdown table.
+#   ./bench.sh            the standard run (about two and a half minutes)
+#   ./bench.sh --soak     adds a 10-minute connected-panel soak
+set -euo pipefail
+cd "$(dirname "$0")"
+. tools/setup.sh
+
+relo_install "${RELO_PACKAGES[@]}"
+relo_build build-bench -DCMAKE_BUILD_TYPE=Release -DRELO_BUILD_TESTS=OFF >/dev/null
+cmake --build build-bench --target relo-bench RELOKomut >/dev/null
+bench=build-bench/bin/relo-bench
+export QT_QPA_PLATFORM=offscreen
+
+soak=()
+[ "${1:-}" = "--soak" ] && soak=(--soak 10)
+
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(free -g | awk '/Mem:/{print $2}') GiB, Linux $(uname -r)"
+echo "Qt: $(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null), build: Release, $(date -u +%Y-%m-%d)"
+echo
+echo "| measure | n | median | p99 | worst | floor | median/floor | target | |"
+echo "|---|---|---|---|---|---|---|---|---|"
+"$bench" komut build-bench/bin 20
+"$bench" ticks 240
+"$bench" click 200
+"$bench" scan 50
+"$bench" footprint 30 "${soak[@]}"
