@@ -13,6 +13,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
+#include <memory>
+
 namespace {
 
 constexpr int WirePort = 3;
@@ -53,6 +56,11 @@ private Q_SLOTS:
     void withoutDisplay();
     void options_data();
     void options();
+
+    void commandsBackToBack();
+    void killedWhileSending();
+    void damagedSettings_data();
+    void damagedSettings();
 
 private:
     QString iniPath() const { return relo::settingsPath(m_dir->path()); }
@@ -291,6 +299,106 @@ void TestKomutProgram::options()
     QCOMPARE(relo::readSetting(m_dir->path(), relo::PortNumberKey), portNumber);
     QCOMPARE(relo::readSetting(m_dir->path(), relo::PortDataKey), portData);
     QCOMPARE(m_wire->read(0), QByteArray());
+}
+
+void TestKomutProgram::commandsBackToBack()
+{
+    // A speech tool saying "one on, two on, three on, four on" in quick succession:
+    // each command waits for the port and starts from the mask the one before saved.
+    QVERIFY(writeFile(iniPath(), "[RELO]\nPortNumber=3\nPortData=0\n"));
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (int channel = 1; channel <= 4; ++channel) {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(m_env);
+        process->start(m_program, {QStringLiteral("0%1-1").arg(channel)});
+        QVERIFY(process->waitForStarted(10000));
+        processes.push_back(std::move(process));
+        QTest::qWait(100);
+    }
+    for (const auto &process : processes) {
+        QVERIFY(process->waitForFinished(20000));
+        QCOMPARE(process->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process->exitCode(), 0);
+    }
+    const QByteArray wire = m_wire->readExactly(16 * FrameBytes, 5000);
+    QCOMPARE(wire.size(), 16 * FrameBytes);
+    for (int i = 0; i < 16; ++i)
+        QCOMPARE(wire.mid(i * FrameBytes, FrameBytes - 1),
+                 relo::buildFrame(0).left(FrameBytes - 1));
+    QCOMPARE(quint8(wire.back()), quint8(0x0F));
+    QCOMPARE(relo::readSetting(m_dir->path(), relo::PortDataKey), QStringLiteral("15"));
+}
+
+void TestKomutProgram::killedWhileSending()
+{
+    const QByteArray before = "[RELO]\nPortNumber=3\nPortData=1\n";
+    QVERIFY(writeFile(iniPath(), before));
+    QProcess victim;
+    victim.setProcessEnvironment(m_env);
+    victim.start(m_program, {QStringLiteral("03-1")});
+    QVERIFY(victim.waitForStarted(10000));
+    QCOMPARE(m_wire->readExactly(FrameBytes, 5000).size(), FrameBytes); // it is sending
+    ::kill(pid_t(victim.processId()), SIGKILL);
+    QVERIFY(victim.waitForFinished(5000));
+    m_wire->read(300); // whatever it had written
+
+    // The file holds the old mask or the new one, never a damaged one.
+    const QByteArray after = readFile(iniPath());
+    QVERIFY2(after == before || after == "[RELO]\nPortNumber=3\nPortData=5\n", after.constData());
+    // The dead process's lock on the port is stale: the next command gets it.
+    const Outcome outcome = run({QStringLiteral("08-1")});
+    QCOMPARE(outcome.exitCode, 0);
+    const int mask = relo::readSetting(m_dir->path(), relo::PortDataKey).toInt();
+    QVERIFY(mask == (0x80 | 1) || mask == (0x80 | 5));
+    QCOMPARE(m_wire->readExactly(4 * FrameBytes, 5000).right(1), QByteArray(1, char(mask)));
+}
+
+void TestKomutProgram::damagedSettings_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<int>("mask"); // sent with 03-1
+    QTest::addColumn<bool>("saved");
+
+    QByteArray garbage(64 * 1024, '\0');
+    quint32 seed = 12345;
+    for (char &c : garbage) {
+        seed = seed * 1664525u + 1013904223u;
+        c = char(seed >> 24);
+    }
+    garbage.replace('[', '{'); // no section header can appear by chance
+
+    // A file too large to be ayar.ini reads as empty and is left alone.
+    QTest::newRow("10 MB") << "[RELO]\nPortNumber=3\nPortData=1\n" + QByteArray(10 << 20, 'x') << 3
+                           << 4 << false;
+    QTest::newRow("binary garbage") << garbage << 0 << 4 << true;
+    QTest::newRow("10,000-character value")
+        << "[RELO]\nPortNumber=3\nPortData=" + QByteArray(10000, '7') + "\n"
+        << 0 << 4 << true;
+    QTest::newRow("no line end at all")
+        << QByteArray("[RELO] PortNumber=3 PortData=1") << 0 << 4 << true;
+    QTest::newRow("no final line end")
+        << QByteArray("[RELO]\nPortNumber=3\nPortData=1") << 0 << 5 << true;
+}
+
+void TestKomutProgram::damagedSettings()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(int, exitCode);
+    QFETCH(int, mask);
+    QFETCH(bool, saved);
+
+    // An unreadable PortNumber falls back to port 1: let that be the wire too.
+    m_env.insert(QStringLiteral("RELO_COM1"), m_wire->slavePath());
+    QVERIFY(writeFile(iniPath(), content));
+    const Outcome outcome = run({QStringLiteral("03-1")});
+    QCOMPARE(outcome.exitCode, exitCode);
+    const QByteArray frame = relo::buildFrame(relo::Mask(mask));
+    QCOMPARE(m_wire->readExactly(4 * FrameBytes, 5000), frame + frame + frame + frame);
+    if (saved)
+        QCOMPARE(relo::readSetting(m_dir->path(), relo::PortDataKey), QString::number(mask));
+    else
+        QVERIFY(readFile(iniPath()) == content);
 }
 
 QTEST_GUILESS_MAIN(TestKomutProgram)
