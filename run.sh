@@ -1,8 +1,78 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and starts the RELO control panel.
+#
+#   ./run.sh                      starts RELO
+#   ./run.sh RELOKomut [ARGS...]  starts the command program instead
+#
+# On a machine without a serial device (no /dev/ttyUSB*, no /dev/ttyACM*) and
+# without RELO_COM1, relo-sim stands in for the radio module: a virtual receiver
+# on a pseudo-terminal that RELO sees as "Com - 1". Every frame it decodes goes
+# to build/relo-sim.log; it is stopped when the program ends.
 set -euo pipefail
 cd "$(dirname "$0")"
-. tools/setup.sh
 
-relo_install "${RELO_PACKAGES[@]}"
-relo_build build
+program=RELO
+if [ $# -gt 0 ]; then
+    case $1 in
+    RELOKomut)
+        program=RELOKomut
+        shift
+        ;;
+    -h | --help)
+        sed -n '2,10s/^# \{0,1\}//p' "$0"
+        exit 0
+        ;;
+    *)
+        echo "Kullanım: ./run.sh [RELOKomut [KOMUT]]" >&2
+        exit 2
+        ;;
+    esac
+fi
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "$program bir masaüstü oturumu ister: DISPLAY ve WAYLAND_DISPLAY tanımlı değil." >&2
+    exit 1
+fi
+
+. tools/setup.sh
+packages=("${RELO_PACKAGES[@]}")
+# Qt reaches a Wayland-only session through its Wayland plugin.
+if [ -n "${WAYLAND_DISPLAY:-}" ] && [ -z "${DISPLAY:-}" ]; then
+    packages+=(qt6-wayland)
+fi
+relo_install "${packages[@]}"
+if [ ! -f build/build.ninja ]; then
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+cmake --build build --target RELO RELOKomut relo-sim
+
+have_serial_device() {
+    compgen -G '/dev/ttyUSB*' >/dev/null || compgen -G '/dev/ttyACM*' >/dev/null
+}
+
+if [ -z "${RELO_COM1:-}" ] && ! have_serial_device; then
+    log=build/relo-sim.log
+    build/bin/relo-sim >"$log" 2>&1 &
+    sim=$!
+    # Gives relo-sim a moment to read the last frames before it stops.
+    trap 'sleep 0.3; kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true' EXIT
+    port=
+    for _ in $(seq 50); do
+        port=$(sed -n '1s/^Port: //p' "$log")
+        if [ -n "$port" ] || ! kill -0 "$sim" 2>/dev/null; then
+            break
+        fi
+        sleep 0.1
+    done
+    if [ -z "$port" ]; then
+        echo "relo-sim başlamadı; ayrıntılar: $log" >&2
+        exit 1
+    fi
+    export RELO_COM1=$port
+    echo "Seri aygıt yok: sanal alıcı relo-sim $port üzerinde dinliyor (\"Com - 1\")."
+    echo "Çözülen çerçeveleri görmek için başka bir uç birimde: tail -f $log"
+fi
+
+status=0
+"build/bin/$program" "$@" || status=$?
+exit "$status"
