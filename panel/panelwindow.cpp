@@ -93,8 +93,9 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
     pal.setColor(QPalette::Window, PaleBlue);
     setPalette(pal);
     setAutoFillBackground(true);
-    // The controls were laid out for an 8-point interface font; at the larger
-    // desktop default "Com - 10" no longer fits the port list.
+    // The layout was drawn for a small interface font: at the desktop's default
+    // size "Com - 1" is cut off in the 65-pixel port list. (The open list widens
+    // to its longest entry by itself.)
     QFont interfaceFont = font();
     interfaceFont.setPointSizeF(7.5);
     setFont(interfaceFont);
