@@ -29,8 +29,10 @@ if [ $# -gt 0 ]; then
     esac
 fi
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "$program bir masaüstü oturumu ister: DISPLAY ve WAYLAND_DISPLAY tanımlı değil." >&2
+# The panel needs a desktop; RELOKomut with a command runs headless by itself
+# (and says so itself when its setup window is asked for without one).
+if [ "$program" = RELO ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+    echo "RELO bir masaüstü oturumu ister: DISPLAY ve WAYLAND_DISPLAY tanımlı değil." >&2
     exit 1
 fi
 
