@@ -129,6 +129,19 @@ QByteArray maskByte(int mask)
 
 } // namespace
 
+// Port 1 is `path`; no real device may answer for the others. The mapping is
+// undone when the returned guard goes.
+auto mapOnlyPortOne(const QString &path)
+{
+    qputenv("RELO_COM1", path.toLocal8Bit());
+    for (int n = 2; n <= 10; ++n)
+        qputenv(qPrintable(QStringLiteral("RELO_COM%1").arg(n)), "/nonexistent/relo-test");
+    return qScopeGuard([] {
+        for (int n = 1; n <= 10; ++n)
+            qunsetenv(qPrintable(QStringLiteral("RELO_COM%1").arg(n)));
+    });
+}
+
 class TestPanelWindow : public QObject
 {
     Q_OBJECT
@@ -154,6 +167,7 @@ private Q_SLOTS:
     void idleClicksDoNothing();
     void portLost_data();
     void portLost();
+    void realPortVanishes();
     void closeReleasesPort();
     void messageBoxes_data();
     void messageBoxes();
@@ -307,14 +321,7 @@ void TestPanelWindow::realBytesOnPseudoTerminal()
 {
     PseudoTerminal line;
     QVERIFY2(line.open(), qPrintable(line.errorString()));
-    // Port 1 is the pseudo-terminal; no real device may answer for the others.
-    qputenv("RELO_COM1", line.slavePath().toLocal8Bit());
-    for (int n = 2; n <= 10; ++n)
-        qputenv(qPrintable(QStringLiteral("RELO_COM%1").arg(n)), "/nonexistent/relo-test");
-    auto restore = qScopeGuard([] {
-        for (int n = 1; n <= 10; ++n)
-            qunsetenv(qPrintable(QStringLiteral("RELO_COM%1").arg(n)));
-    });
+    const auto restore = mapOnlyPortOne(line.slavePath());
 
     Panel panel({}, {}, new RealSerialPort);
     QCOMPARE(panel.entries(), QStringList{"Com - 1"});
@@ -490,6 +497,26 @@ void TestPanelWindow::portLost()
         QVERIFY2(!call.startsWith("send"), qPrintable(call)); // nothing written after
     QCoreApplication::processEvents();
     QCOMPARE(panel.prompt->errors, 1); // one message for one failure
+}
+
+void TestPanelWindow::realPortVanishes()
+{
+    // The far end of the line goes away while connected, as a pulled USB adapter does.
+    PseudoTerminal line;
+    QVERIFY2(line.open(), qPrintable(line.errorString()));
+    const auto restore = mapOnlyPortOne(line.slavePath());
+    Panel panel({}, {}, new RealSerialPort);
+    panel.choose("Com - 1", true);
+    panel.verifyState(true);
+    QByteArray wire;
+    QTRY_VERIFY_WITH_TIMEOUT(!(wire += line.read(0)).isEmpty(), 5000); // frames are flowing
+
+    line.close();
+    QTRY_COMPARE_WITH_TIMEOUT(panel.prompt->errors, 1, 5000);
+    panel.verifyState(false);
+    QCOMPARE(panel.entries(), QStringList());
+    panel.toggle(5); // the switches are out of reach again
+    QCOMPARE(panel.prompt->errors, 1);
 }
 
 void TestPanelWindow::closeReleasesPort()
