@@ -54,28 +54,6 @@ void spinUntil(const std::function<bool()> &done)
     loop.exec();
 }
 
-std::vector<double> frameSpacings(const std::vector<WireRecorder::Arrival> &arrivals)
-{
-    std::vector<double> spacing;
-    const WireRecorder::Arrival *last = nullptr;
-    for (const auto &a : arrivals) {
-        if (!a.frame)
-            continue;
-        if (last)
-            spacing.push_back(ms(a.time - last->time));
-        last = &a;
-    }
-    return spacing;
-}
-
-std::vector<double> deviations(const std::vector<double> &spacing, double interval)
-{
-    std::vector<double> out;
-    for (double s : spacing)
-        out.push_back(std::abs(s - interval));
-    return out;
-}
-
 long maxRssKiB(int who)
 {
     rusage u{};
@@ -121,14 +99,15 @@ int benchKomut(const QString &binDir, int runs)
         if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
             ++failures;
         // The last frame has left before the process exits; give the reader a moment.
-        spinUntil([&] { return wire.frameCount() >= size_t(4 * (i + 1)) || ms(Clock::now() - start) > 3000; });
-        const auto s = frameSpacings(wire.take());
-        spacing.insert(spacing.end(), s.begin(), s.end());
+        spinUntil([&] {
+            return wire.frameCount() >= size_t(4 * (i + 1)) || ms(Clock::now() - start) > 3000;
+        });
+        SpacingTracker().add(wire.take(), spacing); // within one run only
     }
     const Stats w = summarise(wall);
     printRow(QStringLiteral("RELOKomut exec→exit"), w, QStringLiteral("ms"), 1000,
              QStringLiteral("≤ 1.05 × floor"), w.median <= 1050 && failures == 0);
-    const Stats d = summarise(deviations(spacing, 250));
+    const Stats d = summarise(spacing);
     printRow(QStringLiteral("RELOKomut frame spacing |Δ−250|"), d, QStringLiteral("ms"), 0,
              QStringLiteral("p99 ≤ 2 ms"), d.p99 <= 2);
     const double rss = double(maxRssKiB(RUSAGE_CHILDREN)) / 1024.0;
@@ -154,7 +133,9 @@ int benchTicks(int ticks)
     tx.startContinuous();
     spinUntil([&] { return wire.frameCount() >= size_t(ticks + 1); });
     tx.stop();
-    const Stats d = summarise(deviations(frameSpacings(wire.take()), 250));
+    std::vector<double> spacing;
+    SpacingTracker().add(wire.take(), spacing);
+    const Stats d = summarise(spacing);
     printRow(QStringLiteral("Panel tick spacing |Δ−250| (%1 ticks)").arg(ticks), d,
              QStringLiteral("ms"), 0, QStringLiteral("p99 ≤ 2 ms"), d.p99 <= 2);
     return 0;
@@ -169,7 +150,8 @@ int benchScan(int rounds)
         for (int i = 0; i < rounds; ++i) {
             int count = 0;
             const Clock::time_point start = Clock::now();
-            relo::scanPorts(port, [](const QString &) {}, count);
+            relo::scanPorts(
+                port, [](const QString &) {}, count);
             times.push_back(ms(Clock::now() - start));
         }
         return summarise(times);

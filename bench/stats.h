@@ -38,9 +38,10 @@ inline Stats summarise(std::vector<double> values)
 inline void printRow(const QString &what, const Stats &s, const QString &unit, double floor,
                      const QString &target, bool met)
 {
-    const QString ratio = floor > 0 ? QString::number(s.median / floor, 'f', 3) : QStringLiteral("–");
-    const QString floorText = floor > 0 ? QString::number(floor, 'f', 0) + QLatin1Char(' ') + unit
-                                        : QStringLiteral("–");
+    const QString ratio =
+        floor > 0 ? QString::number(s.median / floor, 'f', 3) : QStringLiteral("–");
+    const QString floorText =
+        floor > 0 ? QString::number(floor, 'f', 0) + QLatin1Char(' ') + unit : QStringLiteral("–");
     std::printf("| %s | %zu | %.2f %s | %.2f %s | %.2f %s | %s | %s | %s | %s |\n",
                 qPrintable(what), s.count, s.median, qPrintable(unit), s.p99, qPrintable(unit),
                 s.worst, qPrintable(unit), qPrintable(floorText), qPrintable(ratio),

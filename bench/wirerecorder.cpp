@@ -4,11 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-WireRecorder::WireRecorder(int masterFd)
-    : m_fd(masterFd)
-    , m_thread([this] { run(); })
-{
-}
+WireRecorder::WireRecorder(int masterFd) : m_fd(masterFd), m_thread([this] { run(); }) {}
 
 WireRecorder::~WireRecorder()
 {

@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -42,4 +44,26 @@ private:
     std::mutex m_mutex;
     std::vector<Arrival> m_arrivals;
     std::thread m_thread;
+};
+
+// |spacing - 250 ms| between consecutive frames, fed batch by batch.
+class SpacingTracker
+{
+public:
+    void add(const std::vector<WireRecorder::Arrival> &arrivals, std::vector<double> &deviations)
+    {
+        for (const WireRecorder::Arrival &a : arrivals) {
+            if (!a.frame)
+                continue;
+            if (m_last) {
+                const double ms =
+                    std::chrono::duration<double, std::milli>(a.time - *m_last).count();
+                deviations.push_back(std::abs(ms - 250.0));
+            }
+            m_last = a.time;
+        }
+    }
+
+private:
+    std::optional<Clock::time_point> m_last;
 };
