@@ -1,59 +1,108 @@
-#include "frame.h"
+#include "framedecoder.h"
 
 #include <QTest>
 
 using namespace relo;
 
+namespace {
+
+QByteArray frame(int mask)
+{
+    return buildFrame(Mask(mask));
+}
+
+// What the decoder reports for `input` fed in pieces cut at `cuts`: each frame as
+// "frame<mask>", each stray byte in hex (how the input is cut may split a run of
+// stray bytes, never change which bytes are stray), then the bytes held back.
+QString decode(const QByteArray &input, const QList<int> &cuts)
+{
+    FrameDecoder decoder;
+    QString out;
+    int from = 0;
+    for (int cut : cuts + QList<int>{int(input.size())}) {
+        for (const FrameDecoder::Event &e : decoder.feed(input.mid(from, cut - from))) {
+            const bool isFrame =
+                e.kind == FrameDecoder::Event::Frame && e.bytes == buildFrame(e.mask);
+            out += QLatin1Char(' ') + (isFrame ? QStringLiteral("frame%1").arg(e.mask)
+                                               : QString::fromLatin1(e.bytes.toHex(' ')));
+        }
+        from = cut;
+    }
+    if (!decoder.pending().isEmpty())
+        out += QStringLiteral(" held ") + QString::fromLatin1(decoder.pending().toHex(' '));
+    return out.mid(1);
+}
+
+} // namespace
+
 class TestFrame : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void frameLayout_data();
-    void frameLayout();
-    void maskFromStates_data();
-    void maskFromStates();
+    void build_data();
+    void build();
+    void decode_data();
+    void decode();
 };
 
-void TestFrame::frameLayout_data()
-{
-    QTest::addColumn<int>("mask");
-    QTest::newRow("all off") << 0;
-    QTest::newRow("all on, same as the 0xFF run") << 255;
-    QTest::newRow("channel 8") << 128;
-    QTest::newRow("channels 1 and 8") << 129;
-    QTest::newRow("mask equal to the lead-in") << 0x55;
-}
-
-void TestFrame::frameLayout()
-{
-    QFETCH(int, mask);
-    const QByteArray frame = buildFrame(Mask(mask));
-    const QByteArray expected = QByteArray(5, '\x55') + QByteArray(5, '\x00') +
-                                QByteArray(5, '\xFF') + QByteArray("RF") + char(mask);
-    QCOMPARE(frame.size(), FrameSize);
-    QCOMPARE(frame, expected);
-    QCOMPARE(buildFrame(Mask(mask)), frame); // no sequence number or time inside
-}
-
-void TestFrame::maskFromStates_data()
+void TestFrame::build_data()
 {
     QTest::addColumn<QList<int>>("onChannels");
     QTest::addColumn<int>("mask");
-    QTest::newRow("none") << QList<int>{} << 0;
-    QTest::newRow("channel 1") << QList<int>{1} << 1;
+    QTest::newRow("all off") << QList<int>{} << 0;
+    QTest::newRow("all on, like the 0xFF run") << QList<int>{1, 2, 3, 4, 5, 6, 7, 8} << 255;
     QTest::newRow("channel 8") << QList<int>{8} << 128;
-    QTest::newRow("1, 2 and 8") << QList<int>{1, 2, 8} << 131;
-    QTest::newRow("all") << QList<int>{1, 2, 3, 4, 5, 6, 7, 8} << 255;
+    QTest::newRow("channels 1 and 8") << QList<int>{1, 8} << 129;
+    QTest::newRow("channels 2, 3 and 6") << QList<int>{2, 3, 6} << 38;
 }
 
-void TestFrame::maskFromStates()
+void TestFrame::build()
 {
     QFETCH(QList<int>, onChannels);
     QFETCH(int, mask);
     ChannelStates states{};
     for (int channel : onChannels)
         states[size_t(channel - 1)] = true;
-    QCOMPARE(int(relo::maskFromStates(states)), mask);
+    QCOMPARE(int(maskFromStates(states)), mask);
+    QCOMPARE(buildFrame(maskFromStates(states)),
+             QByteArray::fromHex("55555555550000000000ffffffffff5246") + char(mask));
+}
+
+void TestFrame::decode_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("decoded");
+    const QByteArray header = frame(0).left(FrameSize - 1);
+
+    QTest::newRow("back to back") << frame(1) + frame(0xFF) + frame(0) << "frame1 frame255 frame0";
+    QTest::newRow("mask 0x55 starts no frame")
+        << frame(0x55) + frame(0x55) + frame(7) << "frame85 frame85 frame7";
+    QTest::newRow("stray bytes between frames")
+        << frame(1) + "\x04" + frame(2) + "\x55" + frame(3) + "\xFF"
+        << "frame1 04 frame2 55 frame3 ff";
+    QTest::newRow("noise with 0x55 runs")
+        << QByteArray::fromHex("555555005555555555550042") + frame(3)
+        << "55 55 55 00 55 55 55 55 55 55 00 42 frame3";
+    QTest::newRow("wrong header letter")
+        << header.left(16) + "G\x05" + frame(6)
+        << "55 55 55 55 55 00 00 00 00 00 ff ff ff ff ff 52 47 05 frame6";
+    QTest::newRow("whole header waiting for its mask")
+        << "\x04" + header << "04 held 55 55 55 55 55 00 00 00 00 00 ff ff ff ff ff 52 46";
+    QTest::newRow("lone mask byte reported at once") << QByteArray("\x13") << "13";
+}
+
+// Fed whole, cut once anywhere, or byte by byte: the same result.
+void TestFrame::decode()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QString, decoded);
+    QList<int> everyByte;
+    for (int cut = 0; cut <= input.size(); ++cut) {
+        const QString got = ::decode(input, {cut});
+        QVERIFY2(got == decoded, qPrintable(QStringLiteral("cut at %1: %2").arg(cut).arg(got)));
+        everyByte << cut;
+    }
+    QCOMPARE(::decode(input, everyByte), decoded);
 }
 
 QTEST_GUILESS_MAIN(TestFrame)

@@ -1,23 +1,5 @@
 #include "fakeserialport.h"
 
-FakeSerialPort::FakeSerialPort(QObject *parent) : relo::SerialPort(parent)
-{
-    setObjectName(QStringLiteral("MSComm1"));
-}
-
-void FakeSerialPort::setBusy(int port, bool busy)
-{
-    if (busy)
-        m_busy.insert(port);
-    else
-        m_busy.remove(port);
-}
-
-void FakeSerialPort::unplug()
-{
-    m_unplugged = true;
-}
-
 void FakeSerialPort::receive(const QByteArray &bytes)
 {
     m_input += bytes;
@@ -25,30 +7,22 @@ void FakeSerialPort::receive(const QByteArray &bytes)
         Q_EMIT received();
 }
 
-void FakeSerialPort::clearLog()
-{
-    m_calls.clear();
-    m_writes.clear();
-}
-
 relo::SerialPort::OpenError FakeSerialPort::openPort(int portNumber)
 {
-    if (m_open)
-        closePort();
+    closePort();
     m_portNumber = portNumber;
+    m_unplugged = false;
     QString line = QStringLiteral("open %1").arg(portNumber);
     OpenError result = OpenError::None;
-    if (!m_present.contains(portNumber))
+    if (!m_present.contains(portNumber)) {
         result = OpenError::Missing;
-    else if (m_busy.contains(portNumber))
-        result = OpenError::Busy;
-    if (result == OpenError::Missing)
         line += QStringLiteral(" missing");
-    else if (result == OpenError::Busy)
+    } else if (m_busy.value(portNumber)) {
+        result = OpenError::Busy;
         line += QStringLiteral(" busy");
+    }
     m_calls << line;
     m_open = result == OpenError::None;
-    m_unplugged = false;
     return result;
 }
 
@@ -57,15 +31,13 @@ void FakeSerialPort::closePort()
     if (!m_open)
         return;
     m_calls << QStringLiteral("close");
-    m_open = false;
-    m_rts = false;
+    m_open = m_rts = false;
 }
 
 void FakeSerialPort::setRts(bool on)
 {
     m_calls << QStringLiteral("rts %1").arg(on ? 1 : 0);
-    if (m_open)
-        m_rts = on;
+    m_rts = m_open && on;
 }
 
 bool FakeSerialPort::send(const QByteArray &bytes)
@@ -73,8 +45,7 @@ bool FakeSerialPort::send(const QByteArray &bytes)
     if (!m_open)
         return false;
     if (m_unplugged) {
-        m_open = false;
-        m_rts = false;
+        m_open = m_rts = false;
         m_calls << QStringLiteral("send failed");
         // As the real port does: failed() comes from the event loop, never from
         // inside the owner's send().
@@ -84,11 +55,6 @@ bool FakeSerialPort::send(const QByteArray &bytes)
     m_calls << QStringLiteral("send %1").arg(bytes.size());
     m_writes << bytes;
     return true;
-}
-
-void FakeSerialPort::drain()
-{
-    m_calls << QStringLiteral("drain");
 }
 
 void FakeSerialPort::setReceiveThreshold(int threshold, int inputLen)

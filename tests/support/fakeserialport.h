@@ -3,6 +3,7 @@
 #include "serialport.h"
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QStringList>
@@ -11,8 +12,8 @@
 //
 // calls() holds one line per call:
 //   "open 3" / "open 3 missing" / "open 3 busy", "close", "rts 1" / "rts 0",
-//   "send <n>" (n bytes, the bytes themselves are in writes()), "drain",
-//   "threshold <t> <len>", "drainInput <n>".
+//   "send <n>" (n bytes, the bytes themselves are in writes()), "send failed",
+//   "drain", "threshold <t> <len>", "drainInput <n>".
 // Ports that "exist" are set with setPresent(); setBusy() makes one fail as held
 // by another program; unplug() makes the open port fail as a pulled adapter does:
 // the next send() returns false, the port closes and failed() is emitted from
@@ -21,18 +22,22 @@ class FakeSerialPort : public relo::SerialPort
 {
     Q_OBJECT
 public:
-    explicit FakeSerialPort(QObject *parent = nullptr);
+    using relo::SerialPort::SerialPort;
 
     void setPresent(const QList<int> &ports) { m_present = QSet<int>(ports.begin(), ports.end()); }
-    void setBusy(int port, bool busy = true);
-    void unplug();
+    void setBusy(int port, bool busy = true) { m_busy[port] = busy; }
+    void unplug() { m_unplugged = true; }
     // Bytes arriving from the far end; emits received() once the threshold is met.
     void receive(const QByteArray &bytes);
 
     const QStringList &calls() const { return m_calls; }
     const QList<QByteArray> &writes() const { return m_writes; }
     bool rts() const { return m_rts; }
-    void clearLog();
+    void clearLog()
+    {
+        m_calls.clear();
+        m_writes.clear();
+    }
 
     OpenError openPort(int portNumber) override;
     void closePort() override;
@@ -40,13 +45,13 @@ public:
     int portNumber() const override { return m_portNumber; }
     void setRts(bool on) override;
     bool send(const QByteArray &bytes) override;
-    void drain() override;
+    void drain() override { m_calls << QStringLiteral("drain"); }
     void setReceiveThreshold(int threshold, int inputLen) override;
     QByteArray drainInput() override;
 
 private:
     QSet<int> m_present;
-    QSet<int> m_busy;
+    QHash<int, bool> m_busy;
     QStringList m_calls;
     QList<QByteArray> m_writes;
     QByteArray m_input;
