@@ -16,8 +16,8 @@ export QT_QPA_PLATFORM=offscreen
 soak=()
 [ "${1:-}" = "--soak" ] && soak=(--soak 10)
 
-echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(free -g | awk '/Mem:/{print $2}') GiB, Linux $(uname -r)"
-echo "Qt: $(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null), build: Release, $(date -u +%Y-%m-%d)"
+echo "- Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), $(free -g | awk '/Mem:/{print $2}') GiB, Linux $(uname -r)"
+echo "- Qt: $(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null), build: Release, $(date -u +%Y-%m-%d)"
 echo
 echo "| measure | n | median | p99 | worst | floor | median/floor | target | |"
 echo "|---|---|---|---|---|---|---|---|---|"

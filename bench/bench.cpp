@@ -108,7 +108,7 @@ int benchKomut(const QString &binDir, int runs)
     printRow(QStringLiteral("RELOKomut exec→exit"), w, QStringLiteral("ms"), 1000,
              QStringLiteral("≤ 1.05 × floor"), w.median <= 1050 && failures == 0);
     const Stats d = summarise(spacing);
-    printRow(QStringLiteral("RELOKomut frame spacing |Δ−250|"), d, QStringLiteral("ms"), 0,
+    printRow(QStringLiteral("RELOKomut frame spacing, deviation from 250 ms"), d, QStringLiteral("ms"), 0,
              QStringLiteral("p99 ≤ 2 ms"), d.p99 <= 2);
     const double rss = double(maxRssKiB(RUSAGE_CHILDREN)) / 1024.0;
     printValue(QStringLiteral("RELOKomut peak memory"), rss, QStringLiteral("MB"),
@@ -136,7 +136,7 @@ int benchTicks(int ticks)
     std::vector<double> spacing;
     SpacingTracker().add(wire.take(), spacing);
     const Stats d = summarise(spacing);
-    printRow(QStringLiteral("Panel tick spacing |Δ−250| (%1 ticks)").arg(ticks), d,
+    printRow(QStringLiteral("Panel tick spacing, deviation from 250 ms (%1 ticks)").arg(ticks), d,
              QStringLiteral("ms"), 0, QStringLiteral("p99 ≤ 2 ms"), d.p99 <= 2);
     return 0;
 }
