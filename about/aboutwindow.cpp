@@ -1,5 +1,7 @@
 #include "aboutwindow.h"
 
+#include "twips.h"
+
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFrame>
@@ -11,13 +13,6 @@
 namespace relo {
 
 namespace {
-
-// Layouts are drawn in twips, 15 to a pixel at 96 dots per inch.
-QRect twipsRect(int left, int top, int width, int height)
-{
-    const auto px = [](int twips) { return qRound(twips / 15.0); };
-    return QRect(px(left), px(top), px(width), px(height));
-}
 
 QFont tahoma(double pointSize, bool bold = false)
 {

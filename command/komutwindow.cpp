@@ -1,5 +1,7 @@
 #include "komutwindow.h"
 
+#include "twips.h"
+
 #include "aboutwindow.h"
 #include "commandgrammar.h"
 #include "portscan.h"
@@ -22,17 +24,6 @@
 namespace relo {
 
 namespace {
-
-// Layouts are drawn in twips, 15 to a pixel at 96 dots per inch.
-int px(int twips)
-{
-    return qRound(twips / 15.0);
-}
-
-QRect twipsRect(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
 
 const QString FontFamily = QStringLiteral("Verdana");
 constexpr double WindowPointSize = 8.25;
@@ -95,7 +86,7 @@ KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFold
     setFixedSize(px(3135), px(1590));
     setFont(verdana(WindowPointSize));
     QPalette pale = palette();
-    pale.setColor(QPalette::Window, QColor(0xD6, 0xDF, 0xF7)); // 0xF7DFD6 in BGR order
+    pale.setColor(QPalette::Window, PaleBlue);
     setPalette(pale);
     setAutoFillBackground(true);
 

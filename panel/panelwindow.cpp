@@ -1,5 +1,7 @@
 #include "panelwindow.h"
 
+#include "twips.h"
+
 #include "panelwidgets.h"
 #include "portscan.h"
 #include "prompt.h"
@@ -24,18 +26,6 @@ constexpr int VersionMajor = 1;
 constexpr int VersionMinor = 0;
 constexpr int VersionRevision = 2;
 
-// The layout is drawn in twips, 15 to a pixel at 96 dpi; rounded to the nearest pixel.
-constexpr int px(int twips)
-{
-    return (twips * 2 + 15) / 30;
-}
-
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(px(left), px(top), px(width), px(height));
-}
-
-const QColor PaleBlue(0xD6, 0xDF, 0xF7);
 const QColor LampBlue(Qt::blue);
 
 // Left edges of the four switch columns; odd channels on the top row, even
@@ -108,11 +98,11 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
 
     // The hidden holders of the two pictures; the switch tiles take copies.
     m_image2->setObjectName(QStringLiteral("Image2"));
-    m_image2->setGeometry(twips(1440, 1320, 750, 330));
+    m_image2->setGeometry(twipsRect(1440, 1320, 750, 330));
     m_image2->setPixmap(QPixmap(QStringLiteral(":/relo/off.png")));
     m_image2->hide();
     m_image3->setObjectName(QStringLiteral("Image3"));
-    m_image3->setGeometry(twips(2520, 1320, 750, 330));
+    m_image3->setGeometry(twipsRect(2520, 1320, 750, 330));
     m_image3->setPixmap(QPixmap(QStringLiteral(":/relo/on.png")));
     m_image3->hide();
 
@@ -143,20 +133,20 @@ QString PanelWindow::versionTitle()
 void PanelWindow::buildPortArea()
 {
     m_frame1->setObjectName(QStringLiteral("Frame1"));
-    m_frame1->setGeometry(twips(120, 120, 1575, 1455));
+    m_frame1->setGeometry(twipsRect(120, 120, 1575, 1455));
 
     m_shape1->setObjectName(QStringLiteral("Shape1"));
-    m_shape1->setGeometry(twips(120, 360, 255, 255));
+    m_shape1->setGeometry(twipsRect(120, 360, 255, 255));
 
     m_combo1->setObjectName(QStringLiteral("Combo1"));
-    m_combo1->setGeometry(twips(480, 360, 975, 315));
+    m_combo1->setGeometry(twipsRect(480, 360, 975, 315));
     m_combo1->setToolTip(QStringLiteral("Port Seçin"));
     // Every choice by the user, the same entry again included; refilling the
     // list never counts as a choice.
     connect(m_combo1, &QComboBox::activated, this, &PanelWindow::onChoice);
 
     m_command1->setObjectName(QStringLiteral("Command1"));
-    m_command1->setGeometry(twips(120, 840, 1335, 375));
+    m_command1->setGeometry(twipsRect(120, 840, 1335, 375));
     m_command1->setEnabled(false);
     m_command1->setCursor(Qt::PointingHandCursor);
     m_command1->setToolTip(QStringLiteral("Bağlantıyı kesmek için tıklayın"));
@@ -166,7 +156,7 @@ void PanelWindow::buildPortArea()
 void PanelWindow::buildOutputArea()
 {
     m_frame2->setObjectName(QStringLiteral("Frame2"));
-    m_frame2->setGeometry(twips(1800, 120, 3975, 1455));
+    m_frame2->setGeometry(twipsRect(1800, 120, 3975, 1455));
     m_frame2->setEnabled(false);
 
     const QPixmap off = m_image2->pixmap();
@@ -174,7 +164,7 @@ void PanelWindow::buildOutputArea()
         auto *const tile = new PictureLabel(m_frame2);
         tile->setObjectName(QStringLiteral("Image1"));
         tile->setProperty("index", i);
-        tile->setGeometry(twips(ColumnLeft[i / 2], TileTop[i % 2], 750, 330));
+        tile->setGeometry(twipsRect(ColumnLeft[i / 2], TileTop[i % 2], 750, 330));
         tile->setPixmap(off);
         m_tiles << tile;
     }
@@ -183,7 +173,7 @@ void PanelWindow::buildOutputArea()
         auto *const label = new ClickableLabel(caption(i + 1, false), m_frame2);
         label->setObjectName(QStringLiteral("Label1"));
         label->setProperty("index", i);
-        label->setGeometry(twips(ColumnLeft[i / 2], TileTop[i % 2] + CaptionOffset, 735, 255));
+        label->setGeometry(twipsRect(ColumnLeft[i / 2], TileTop[i % 2] + CaptionOffset, 735, 255));
         label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
         label->setFont(verdana());
         // Captions keep their colour while the area is disabled, as the tiles do.
@@ -208,7 +198,7 @@ void PanelWindow::buildOutputArea()
 
     m_shape2->setParent(m_frame2);
     m_shape2->setObjectName(QStringLiteral("Shape2"));
-    m_shape2->setGeometry(twips(3600, 1200, 255, 135));
+    m_shape2->setGeometry(twipsRect(3600, 1200, 255, 135));
     m_shape2->setBorderColor(Qt::red);
 }
 
