@@ -1,6 +1,7 @@
 #include "komutwindow.h"
 
 #include "twips.h"
+#include "versiontitle.h"
 
 #include "aboutwindow.h"
 #include "commandgrammar.h"
@@ -60,12 +61,13 @@ QString portErrorText(int portNumber, SerialPort::OpenError error)
 
 QString KomutWindow::version()
 {
-    return QStringLiteral("%1.%2.%3").arg(VersionMajor).arg(VersionMinor).arg(VersionRevision);
+    return versionText(VersionMajor, VersionMinor, VersionRevision);
 }
 
 QString KomutWindow::versionTitle()
 {
-    return QStringLiteral("RELOKomut    Ver. ") + version();
+    return relo::versionTitle(QStringLiteral("RELOKomut"), VersionMajor, VersionMinor,
+                              VersionRevision);
 }
 
 KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFolder,

@@ -1,6 +1,7 @@
 #include "panelwindow.h"
 
 #include "twips.h"
+#include "versiontitle.h"
 
 #include "panelwidgets.h"
 #include "portscan.h"
@@ -124,10 +125,7 @@ PanelWindow::~PanelWindow()
 
 QString PanelWindow::versionTitle()
 {
-    return QStringLiteral("RELO    Ver. %1.%2.%3")
-        .arg(VersionMajor)
-        .arg(VersionMinor)
-        .arg(VersionRevision);
+    return relo::versionTitle(QStringLiteral("RELO"), VersionMajor, VersionMinor, VersionRevision);
 }
 
 void PanelWindow::buildPortArea()
