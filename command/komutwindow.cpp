@@ -4,11 +4,9 @@
 #include "versiontitle.h"
 
 #include "aboutwindow.h"
-#include "commandgrammar.h"
 #include "portscan.h"
 #include "realserialport.h"
 #include "settingsfile.h"
-#include "transmitter.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>
@@ -41,22 +39,6 @@ QFont verdana(double pointSize, bool bold = false)
     return font;
 }
 
-QString portErrorText(int portNumber, SerialPort::OpenError error)
-{
-    const QString entry = portEntry(portNumber);
-    switch (error) {
-    case SerialPort::OpenError::Missing:
-        return QStringLiteral("Port Hatası: %1 bulunamadı").arg(entry);
-    case SerialPort::OpenError::Busy:
-        return QStringLiteral("Port Hatası: %1 başka bir program tarafından kullanılıyor")
-            .arg(entry);
-    case SerialPort::OpenError::None:
-    case SerialPort::OpenError::Other:
-        break;
-    }
-    return QStringLiteral("Port Hatası: %1 açılamadı").arg(entry);
-}
-
 } // namespace
 
 QString KomutWindow::version()
@@ -74,9 +56,7 @@ KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFold
                          SerialPort *port, QWidget *parent)
     : QWidget(parent), m_commandText(commandText), m_settingsFolder(settingsFolder),
       m_runMode(!commandText.isEmpty()), m_port(port ? port : new RealSerialPort(this)),
-      m_transmitter(new FrameTransmitter(
-          m_port, [this] { return m_newMask; }, this)),
-      m_retryTimer(new QTimer(this)), m_setupFrame(new QGroupBox(this)),
+      m_queue(new CommandQueue(m_port, settingsFolder, this)), m_setupFrame(new QGroupBox(this)),
       m_portList(new QComboBox(m_setupFrame)), m_save(new QPushButton(m_setupFrame)),
       m_about(new QLabel(m_setupFrame)), m_runFrame(new QGroupBox(this)),
       m_status(new QLabel(m_runFrame))
@@ -92,17 +72,7 @@ KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFold
     setPalette(pale);
     setAutoFillBackground(true);
 
-    m_retryTimer->setSingleShot(true);
-    m_retryTimer->setInterval(BusyRetryIntervalMs);
-    connect(m_retryTimer, &QTimer::timeout, this, &KomutWindow::tryOpenPort);
-    connect(m_transmitter, &FrameTransmitter::oneShotFinished, this, [this] {
-        m_state = RunState::Finished;
-        close();
-    });
-    connect(m_transmitter, &FrameTransmitter::sendFailed, this, [this] {
-        giveUp(QStringLiteral("Port Hatası: %1 gönderim sırasında koptu")
-                   .arg(portEntry(m_portNumber)));
-    });
+    connect(m_queue, &CommandQueue::finished, this, &KomutWindow::onFinished);
 
     buildSetupFace();
     buildRunFace();
@@ -129,9 +99,7 @@ KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFold
 KomutWindow::~KomutWindow()
 {
     // A window destroyed without being closed still lets go of the port.
-    m_retryTimer->stop();
-    m_transmitter->stop();
-    releasePort();
+    m_queue->cancel();
 }
 
 void KomutWindow::buildSetupFace()
@@ -202,46 +170,26 @@ void KomutWindow::loadRun()
 {
     // The command is checked before the port is touched: a rejected command must
     // not key the transmitter, not even for a moment.
-    const CommandResult check = applyCommand(m_commandText, 0);
-    if (!check.accepted) {
+    m_command = applyCommand(m_commandText, 0);
+    if (!m_command.accepted) {
         m_state = RunState::Rejected;
         m_error = QStringLiteral("Hatalı komut: \"%1\"").arg(m_commandText);
-        showStatus(check.statusText);
+        showStatus(m_command.statusText);
         return;
     }
-    const std::optional<qint16> saved =
-        wholeNumberSetting(readSetting(m_settingsFolder, PortNumberKey));
-    m_portNumber = saved && *saved > 0 ? *saved : 1; // port 1 when nothing usable is saved
-    m_openClock.start();
-    tryOpenPort();
-}
-
-void KomutWindow::tryOpenPort()
-{
-    if (m_state != RunState::Opening)
-        return;
-    const SerialPort::OpenError error = m_port->openPort(m_portNumber);
-    if (error == SerialPort::OpenError::None) {
-        m_port->setRts(true);
-        // The mask is read only now: a program that held the port may just have
-        // saved a newer one.
-        m_loadedMask = maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0);
-        m_state = RunState::Ready;
-        if (m_shown)
-            applyCommandNow();
-        return;
-    }
-    if (error == SerialPort::OpenError::Busy && m_openClock.elapsed() < BusyRetryMs) {
-        m_retryTimer->start();
-        return;
-    }
-    giveUp(portErrorText(m_portNumber, error));
+    // The queue may take the port before the window shows; the command is
+    // applied once it does.
+    m_queue->setHeld(true);
+    const Mask bit = channelBit(m_command.channel);
+    m_queue->submit({bit, m_command.state ? bit : Mask(0)});
 }
 
 bool KomutWindow::event(QEvent *event)
 {
     if (event->type() == QEvent::WindowActivate)
         activate();
+    else if (event->type() == QEvent::WindowDeactivate)
+        m_applied = false;
     return QWidget::event(event);
 }
 
@@ -260,49 +208,39 @@ void KomutWindow::showEvent(QShowEvent *event)
 void KomutWindow::activate()
 {
     raise();
-    if (m_runMode && (m_state == RunState::Ready || m_state == RunState::Sending))
+    if (m_runMode && m_state == RunState::Waiting && !m_applied)
         applyCommandNow();
 }
 
 void KomutWindow::applyCommandNow()
 {
-    // Always from the loaded mask, so applying again gives the same new mask;
-    // the transmitter starts its count of four again.
-    const CommandResult result = applyCommand(m_commandText, m_loadedMask);
-    showStatus(result.statusText);
-    m_newMask = result.newMask;
-    m_saved = writeSetting(m_settingsFolder, PortDataKey, QString::number(m_newMask));
-    m_state = RunState::Sending;
-    m_transmitter->startOneShot();
+    m_applied = true;
+    showStatus(m_command.statusText);
+    // The first time lets the queue go on; later, a batch being sent is applied
+    // again from the mask read when the port was taken and counts four anew.
+    if (m_queue->isSending())
+        m_queue->reapply();
+    m_queue->setHeld(false);
 }
 
-void KomutWindow::giveUp(const QString &error)
+void KomutWindow::onFinished(int, CommandQueue::Outcome outcome, const QString &error)
 {
-    m_retryTimer->stop();
-    m_transmitter->stop();
-    releasePort();
-    m_state = RunState::Failed;
     m_error = error;
-    showStatus(QStringLiteral("Port Hatası"));
-    QTimer::singleShot(PortErrorDisplayMs, this, &QWidget::close);
-}
-
-void KomutWindow::releasePort()
-{
-    if (!m_port->isOpen())
+    if (outcome == CommandQueue::Outcome::PortFailed) {
+        m_state = RunState::Failed;
+        showStatus(QStringLiteral("Port Hatası"));
+        QTimer::singleShot(PortErrorDisplayMs, this, &QWidget::close);
         return;
-    m_port->drain();
-    m_port->setRts(false);
-    m_port->closePort();
+    }
+    m_state = RunState::Finished;
+    m_saved = outcome == CommandQueue::Outcome::Sent;
+    close();
 }
 
 void KomutWindow::closeEvent(QCloseEvent *event)
 {
-    m_retryTimer->stop();
-    m_transmitter->stop();
-    releasePort();
-    if (m_state == RunState::Opening || m_state == RunState::Ready ||
-        m_state == RunState::Sending) {
+    m_queue->cancel();
+    if (m_state == RunState::Waiting) {
         m_state = RunState::Stopped;
         if (m_runMode)
             m_error = QStringLiteral("Komut gönderilemedi: pencere kapatıldı");
@@ -319,9 +257,7 @@ KomutWindow::Status KomutWindow::status() const
         return m_saved ? Done : NotSaved;
     case RunState::Rejected:
         return Rejected;
-    case RunState::Opening:
-    case RunState::Ready:
-    case RunState::Sending:
+    case RunState::Waiting:
     case RunState::Failed:
     case RunState::Stopped:
         break;
@@ -336,8 +272,6 @@ QString KomutWindow::statusText() const
 
 QString KomutWindow::errorText() const
 {
-    if (m_state == RunState::Finished && !m_saved)
-        return QStringLiteral("ayar.ini yazılamadı: %1").arg(settingsPath(m_settingsFolder));
     return m_error;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "commandgrammar.h"
+#include "commandqueue.h"
 #include "frame.h"
 
-#include <QElapsedTimer>
 #include <QString>
 #include <QWidget>
 
@@ -10,21 +11,22 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
-class QTimer;
 
 namespace relo {
 
-class FrameTransmitter;
 class SerialPort;
 
 // The RELOKomut window ("main"). Two faces, chosen by the command text:
 //
-// Run mode (a command): a small borderless status window above all others. It
-// opens the saved port (a busy port is retried for a few seconds), raises RTS,
-// loads the saved mask, applies the command when first shown and again on every
-// activation, saves the new mask, sends four frames and closes itself. A rejected
-// command never takes the port; a port that cannot be opened shows "Port Hatası",
-// sends nothing, saves nothing and closes after about a second.
+// Run mode (a command): a small borderless status window above all others. The
+// command joins the queue of commands for this ayar.ini (CommandQueue), which
+// takes the saved port, raises RTS and reads the saved mask; when the window is
+// first shown the command is applied, the new mask saved and four frames sent,
+// together with whatever other commands wait at that moment; then the window
+// closes. A later real activation (after the window lost activation) applies
+// the command again. A rejected command never joins the queue; a port that
+// cannot be opened shows "Port Hatası", sends nothing, saves nothing and closes
+// after about a second.
 //
 // Setup mode (no command): the list of usable ports with the saved one selected;
 // choosing an entry enables "Kaydet", which saves the port and clears the mask.
@@ -44,9 +46,6 @@ public:
     static constexpr int VersionMajor = 1;
     static constexpr int VersionMinor = 0;
     static constexpr int VersionRevision = 14;
-    // How long a port held by another program is tried again before giving up.
-    static constexpr int BusyRetryMs = 5000;
-    static constexpr int BusyRetryIntervalMs = 100;
     // How long "Port Hatası" stays on screen before the window closes.
     static constexpr int PortErrorDisplayMs = 1000;
 
@@ -75,11 +74,9 @@ protected:
 
 private:
     enum class RunState {
-        Opening,  // waiting for the port
-        Ready,    // port held, mask loaded, waiting to be shown
-        Sending,  // command applied, frames going out
+        Waiting,  // in the queue, or sending
         Finished, // fourth frame out, port closed
-        Rejected, // the command was rejected; the port was never taken
+        Rejected, // the command was rejected; it never joined the queue
         Failed,   // the port could not be opened or broke while sending
         Stopped,  // closed by the user before the fourth frame
     };
@@ -88,11 +85,9 @@ private:
     void buildRunFace();
     void loadSetup();
     void loadRun();
-    void tryOpenPort();
     void activate();
     void applyCommandNow();
-    void giveUp(const QString &error);
-    void releasePort();
+    void onFinished(int id, CommandQueue::Outcome outcome, const QString &error);
     void showStatus(const QString &text);
     void choosePort(int index);
     void savePort();
@@ -101,8 +96,7 @@ private:
     const QString m_settingsFolder;
     const bool m_runMode;
     SerialPort *const m_port;
-    FrameTransmitter *const m_transmitter;
-    QTimer *const m_retryTimer;
+    CommandQueue *const m_queue;
     QGroupBox *const m_setupFrame; // Frame1
     QComboBox *const m_portList;   // Combo1
     QPushButton *const m_save;     // Command1
@@ -110,13 +104,13 @@ private:
     QGroupBox *const m_runFrame;   // Frame2
     QLabel *const m_status;        // Label1
 
-    RunState m_state = RunState::Opening;
-    QElapsedTimer m_openClock;
-    int m_portNumber = 1;
-    Mask m_loadedMask = 0;
-    Mask m_newMask = 0;
+    RunState m_state = RunState::Waiting;
+    CommandResult m_command; // the command applied to an empty mask
     bool m_saved = false;
     bool m_shown = false;
+    // Applied since the window last lost activation: the activation that follows
+    // the first show is part of showing, not a new one.
+    bool m_applied = false;
     QString m_error;
 };
 

@@ -1,6 +1,7 @@
 // RELOKomut: switches one channel (RELOKomut 03-1) or, started without a
 // command, lets a person choose the serial port.
 
+#include "displayfallback.h"
 #include "komutwindow.h"
 #include "portmap.h"
 #include "portscan.h"
@@ -184,17 +185,28 @@ int main(int argc, char *argv[])
 
     chooseOffscreenWithoutDisplay();
     quietenHeadlessQt();
+    const bool armed = relo::armDisplayFallback();
     QApplication app(argc, argv);
+    const bool unreachable = relo::displayUnreachable(armed);
     QCoreApplication::setApplicationName(QStringLiteral("RELOKomut"));
     QCoreApplication::setApplicationVersion(relo::KomutWindow::version());
     // Qt's own options (-platform, -style ...) are gone from arguments() by now.
     const QString command = QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
 
+    if (command.isEmpty() && unreachable) {
+        printLine(stderr, QStringLiteral("RELOKomut port ayarı bir masaüstü oturumu ister: ekrana "
+                                         "bağlanılamadı (%1).")
+                              .arg(relo::displayDescription()));
+        return relo::KomutWindow::PortFailed;
+    }
     if (command.isEmpty() && isHeadless()) {
         // Choosing a port needs a person and a screen.
         printLine(stderr, usage());
         return relo::KomutWindow::Rejected;
     }
+    // A command runs without the screen it could not reach, and quietly.
+    if (unreachable)
+        qInstallMessageHandler(keepOnlySeriousMessages);
 
     relo::KomutWindow window(command, QCoreApplication::applicationDirPath());
     if (window.status() == relo::KomutWindow::Rejected && isHeadless()) {

@@ -22,11 +22,13 @@ void FrameTransmitter::startContinuous()
     m_timer->start();
 }
 
-void FrameTransmitter::startOneShot()
+void FrameTransmitter::startOneShot(bool firstFrameAtOnce)
 {
     m_mode = Mode::OneShot;
     m_ticks = 0;
     m_timer->start();
+    if (firstFrameAtOnce)
+        tick();
 }
 
 void FrameTransmitter::stop()

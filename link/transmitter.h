@@ -34,7 +34,8 @@ public:
     FrameTransmitter(SerialPort *port, std::function<Mask()> mask, QObject *parent = nullptr);
 
     void startContinuous();
-    void startOneShot();
+    // `firstFrameAtOnce`: the first frame leaves now, the other three on the timer.
+    void startOneShot(bool firstFrameAtOnce = false);
     void stop();
 
     bool isActive() const;

@@ -96,7 +96,9 @@ void TestKomutWindow::run_data()
         QTest::newRow(name) << command << then << label << calls << status;
     };
     row("sent", "08-0", "", off8, four + release, 0);
-    row("activated again", "08-0", "activate", off8, four + frame + release, 0);
+    row("activated again", "08-0", "deactivate", off8, four + frame + release, 0);
+    // The activation that follows showing is part of it: nothing is applied twice.
+    row("activated once shown", "08-0", "activate", off8, four + release, 0);
     row("rejected", "08-x", "", "Hatalı komut", {}, 2);
     row("adapter pulled", "08-0", "unplug", "Port Hatası", start + QStringList{"send failed"}, 1);
     row("window closed", "08-0", "close", off8, start + release, 1);
@@ -127,21 +129,28 @@ void TestKomutWindow::run()
         QTRY_COMPARE(port.writes().size(), 1);
         // Activated again: applied again from the mask loaded at start, whatever
         // the file says now, and the count of four starts again.
+        QEvent deactivate(QEvent::WindowDeactivate);
         QEvent activate(QEvent::WindowActivate);
         if (then == "unplug")
             port.unplug();
         else if (then == "close")
             window.close();
-        else if (relo::writeSetting(folder.path(), relo::PortDataKey, QStringLiteral("99")))
+        else if (relo::writeSetting(folder.path(), relo::PortDataKey, QStringLiteral("99"))) {
+            if (then == "deactivate")
+                QApplication::sendEvent(&window, &deactivate);
             QApplication::sendEvent(&window, &activate);
+        }
     }
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 5000);
     QVERIFY(status == KomutWindow::Rejected || swallower.swallowed > 0);
     QCOMPARE(port.calls(), calls);
     QVERIFY(!port.rts() && !child<QTimer>(&window, "Timer1")->isActive());
     QCOMPARE(int(window.status()), status);
+    // Not applied again: the value written behind its back stays.
     QCOMPARE(relo::readSetting(folder.path(), relo::PortDataKey),
-             QString(status == 2 ? "129" : "1"));
+             QString(status == 2          ? "129"
+                     : then == "activate" ? "99"
+                                          : "1"));
     // The status label is sized to its text and shows whole inside its frame.
     const auto *shown = child<QLabel>(&window, "Label1");
     QCOMPARE(shown->text(), label);

@@ -1,0 +1,578 @@
+#include "commandqueue.h"
+
+#include "portscan.h"
+#include "serialport.h"
+#include "settingsfile.h"
+#include "transmitter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTimer>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// The queue's files, in a folder beside ayar.ini:
+//
+//   sira                  locked briefly while a ticket is added or the tickets read,
+//                         so that order numbers and what a reader sees agree
+//   port                  locked by the process whose turn it is; its time stamp
+//                         is touched at every step as a sign of progress
+//   <owner>.canli         one per process, locked for the process's life
+//   <number>_<owner>      a ticket: one waiting change, "channels states"
+//   <ticket>.sonuc        the outcome of a ticket sent by another process:
+//                         the outcome's number, a line break, the error line
+//   ~<owner>              a file being written, renamed into place when whole
+//
+// Locks are flock() locks: the system drops them when their process ends, however
+// it ends, so a dead process's tickets are recognised and removed.
+
+namespace relo {
+
+namespace {
+
+const QString FolderName = QStringLiteral(".ayar.ini.kuyruk");
+const QString TurnFile = QStringLiteral("port");
+const QString OrderFile = QStringLiteral("sira");
+const char *const AliveSuffix = ".canli";
+const char *const ResultSuffix = ".sonuc";
+constexpr int OrderDigits = 12;
+
+QByteArray encoded(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+int openFile(const QString &path, int flags)
+{
+    int fd;
+    do {
+        fd = ::open(encoded(path).constData(), flags | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+void closeFile(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+bool lock(int fd, int operation)
+{
+    int r;
+    do {
+        r = ::flock(fd, operation);
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+// Writes `bytes` to a temporary file and renames it to `path`, so that readers
+// see the whole file or none of it.
+bool writeWhole(const QString &temporary, const QString &path, const QByteArray &bytes)
+{
+    QFile file(temporary);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(bytes) != bytes.size() || !file.flush()) {
+        file.remove();
+        return false;
+    }
+    file.close();
+    if (::rename(encoded(temporary).constData(), encoded(path).constData()) != 0) {
+        QFile::remove(temporary);
+        return false;
+    }
+    return true;
+}
+
+QString portErrorText(int portNumber, SerialPort::OpenError error)
+{
+    const QString entry = portEntry(portNumber);
+    switch (error) {
+    case SerialPort::OpenError::Missing:
+        return QStringLiteral("Port Hatası: %1 bulunamadı").arg(entry);
+    case SerialPort::OpenError::Busy:
+        return QStringLiteral("Port Hatası: %1 başka bir program tarafından kullanılıyor")
+            .arg(entry);
+    case SerialPort::OpenError::None:
+    case SerialPort::OpenError::Other:
+        break;
+    }
+    return QStringLiteral("Port Hatası: %1 açılamadı").arg(entry);
+}
+
+qint64 modifiedNs(int fd)
+{
+    struct stat info
+    {};
+    if (::fstat(fd, &info) != 0)
+        return -1;
+    return qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
+} // namespace
+
+CommandQueue::CommandQueue(SerialPort *port, const QString &settingsFolder, QObject *parent)
+    : QObject(parent), m_port(port), m_settingsFolder(settingsFolder),
+      m_transmitter(new FrameTransmitter(
+          port, [this] { return m_newMask; }, this)),
+      m_poll(new QTimer(this)), m_retry(new QTimer(this))
+{
+    m_poll->setInterval(PollIntervalMs);
+    connect(m_poll, &QTimer::timeout, this, &CommandQueue::step);
+    m_retry->setSingleShot(true);
+    m_retry->setInterval(BusyRetryIntervalMs);
+    connect(m_retry, &QTimer::timeout, this, &CommandQueue::tryOpenPort);
+    connect(m_transmitter, &FrameTransmitter::frameSent, this, &CommandQueue::heartbeat);
+    connect(m_transmitter, &FrameTransmitter::oneShotFinished, this,
+            &CommandQueue::onOneShotFinished);
+    connect(m_transmitter, &FrameTransmitter::sendFailed, this, [this] {
+        failBatch(QStringLiteral("Port Hatası: %1 gönderim sırasında koptu")
+                      .arg(portEntry(m_portNumber)));
+    });
+}
+
+CommandQueue::~CommandQueue()
+{
+    cancel();
+    leaveFolder();
+}
+
+QString CommandQueue::queueFolder(const QString &settingsFolder)
+{
+    return QDir(settingsFolder).filePath(FolderName);
+}
+
+bool CommandQueue::joinFolder()
+{
+    if (!m_folder.isEmpty())
+        return true;
+    const QString folder = queueFolder(m_settingsFolder);
+    // Only the queue's own folder is made: a settings folder that does not exist
+    // is not created on the way.
+    if (::mkdir(encoded(folder).constData(), 0777) != 0 && errno != EEXIST)
+        return false;
+    m_folder = folder;
+    m_owner = QStringLiteral("%1-%2")
+                  .arg(::getpid())
+                  .arg(QRandomGenerator::system()->generate(), 8, 16, QLatin1Char('0'));
+    // The owner file is locked before it gets its name, so no reader ever finds
+    // it unlocked while this process lives.
+    const QString temporary = ticketPath(QLatin1Char('~') + m_owner);
+    m_turnFd = openFile(QDir(m_folder).filePath(TurnFile), O_RDWR | O_CREAT);
+    m_orderFd = openFile(QDir(m_folder).filePath(OrderFile), O_RDWR | O_CREAT);
+    m_ownerFd = openFile(temporary, O_RDWR | O_CREAT | O_EXCL);
+    if (m_turnFd < 0 || m_orderFd < 0 || m_ownerFd < 0 || !lock(m_ownerFd, LOCK_EX) ||
+        ::rename(encoded(temporary).constData(),
+                 encoded(ticketPath(m_owner, AliveSuffix)).constData()) != 0) {
+        QFile::remove(temporary);
+        leaveFolder();
+        return false;
+    }
+    return true;
+}
+
+void CommandQueue::leaveFolder()
+{
+    if (m_ownerFd >= 0)
+        QFile::remove(ticketPath(m_owner, AliveSuffix));
+    closeFile(m_ownerFd);
+    closeFile(m_turnFd);
+    closeFile(m_orderFd);
+    m_folder.clear();
+}
+
+QString CommandQueue::ticketPath(const QString &name, const char *suffix) const
+{
+    return QDir(m_folder).filePath(name + QLatin1String(suffix));
+}
+
+int CommandQueue::submit(const MaskChange &change)
+{
+    const int id = m_nextId++;
+    QString name;
+    if (joinFolder() && lock(m_orderFd, LOCK_EX)) {
+        // The next order number follows the highest ticket waiting; numbers only
+        // need to order the tickets that exist together.
+        qulonglong last = 0;
+        const QStringList names = QDir(m_folder).entryList(QDir::Files);
+        for (const QString &existing : names) {
+            if (existing.size() > OrderDigits && existing.at(OrderDigits) == u'_')
+                last = qMax(last, existing.left(OrderDigits).toULongLong());
+        }
+        name =
+            QStringLiteral("%1_%2").arg(last + 1, OrderDigits, 10, QLatin1Char('0')).arg(m_owner);
+        const QByteArray text =
+            QByteArray::number(change.channels) + ' ' + QByteArray::number(change.states) + '\n';
+        if (!writeWhole(ticketPath(QLatin1Char('~') + m_owner), ticketPath(name), text))
+            name.clear();
+        lock(m_orderFd, LOCK_UN);
+    }
+    if (name.isEmpty()) {
+        // No queue beside ayar.ini: this change goes out on its own.
+        name = QStringLiteral("%1_").arg(id, OrderDigits, 10, QLatin1Char('0'));
+    }
+    m_pending.insert(name, {id, change});
+    // From the event loop, so that nothing is reported before the caller knows the id.
+    if (!m_stepQueued) {
+        m_stepQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_stepQueued = false;
+                step();
+            },
+            Qt::QueuedConnection);
+    }
+    return id;
+}
+
+bool CommandQueue::ownerAlive(const QString &owner)
+{
+    if (owner == m_owner)
+        return true;
+    const QString path = ticketPath(owner, AliveSuffix);
+    int fd = openFile(path, O_RDONLY);
+    if (fd < 0)
+        return false;
+    const bool alive = !lock(fd, LOCK_SH | LOCK_NB) && errno == EWOULDBLOCK;
+    if (!alive)
+        QFile::remove(path);
+    closeFile(fd);
+    return alive;
+}
+
+// The tickets waiting now, in order; those of dead processes are removed on the way.
+QList<CommandQueue::Ticket> CommandQueue::waitingTickets()
+{
+    QList<Ticket> tickets;
+    if (m_folder.isEmpty()) {
+        for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it)
+            tickets << Ticket{it.key(), it.value().change};
+        return tickets;
+    }
+    static const QRegularExpression ticketName(QStringLiteral("^\\d{%1}_(.+)$").arg(OrderDigits));
+    if (!lock(m_orderFd, LOCK_EX))
+        return tickets;
+    QMap<QString, bool> alive;
+    const auto isAlive = [&](const QString &owner) {
+        auto found = alive.find(owner);
+        if (found == alive.end())
+            found = alive.insert(owner, ownerAlive(owner));
+        return found.value();
+    };
+    QDir folder(m_folder);
+    const QStringList names = folder.entryList(QDir::Files, QDir::Name);
+    for (const QString &name : names) {
+        if (name.startsWith(u'~')) {
+            // Half-written by a process that died.
+            if (!isAlive(name.mid(1).section(u'.', 0, 0)))
+                folder.remove(name);
+            continue;
+        }
+        const QRegularExpressionMatch match = ticketName.match(name.section(u'.', 0, 0));
+        if (!match.hasMatch())
+            continue;
+        if (!isAlive(match.captured(1))) {
+            folder.remove(name);
+            continue;
+        }
+        if (name.contains(u'.') || QFile::exists(ticketPath(name, ResultSuffix)))
+            continue; // a result, or a ticket already sent
+        QFile file(ticketPath(name));
+        const QList<QByteArray> fields = file.open(QIODevice::ReadOnly)
+                                             ? file.read(64).simplified().split(' ')
+                                             : QList<QByteArray>();
+        bool channelsOk = false;
+        bool statesOk = false;
+        const uint channels = fields.value(0).toUInt(&channelsOk);
+        const uint states = fields.value(1).toUInt(&statesOk);
+        if (fields.size() == 2 && channelsOk && statesOk && channels <= 255 && states <= 255)
+            tickets << Ticket{name, {Mask(channels), Mask(states)}};
+    }
+    lock(m_orderFd, LOCK_UN);
+    return tickets;
+}
+
+void CommandQueue::setHeld(bool held)
+{
+    m_held = held;
+    if (!held && m_phase == Phase::Ready)
+        startBatch();
+}
+
+void CommandQueue::step()
+{
+    if (m_phase != Phase::Idle)
+        return;
+    collectResults();
+    if (m_pending.isEmpty()) {
+        m_poll->stop();
+        return;
+    }
+    if (!takeTurn()) {
+        checkProgress();
+        if (!m_pending.isEmpty() && !m_poll->isActive()) {
+            m_sinceHeartbeat.start();
+            m_poll->start();
+        }
+        return;
+    }
+    m_poll->stop();
+    m_lastHeartbeat = -1;
+    // The previous sender may have finished some of this process's changes just
+    // before it let go.
+    collectResults();
+    if (m_pending.isEmpty()) {
+        endTurn();
+        return;
+    }
+    heartbeat();
+    // Read now, not at start: the port may have been changed meanwhile.
+    const std::optional<qint16> saved =
+        wholeNumberSetting(readSetting(m_settingsFolder, PortNumberKey));
+    m_portNumber = saved && *saved > 0 ? *saved : 1; // port 1 when nothing usable is saved
+    m_phase = Phase::Opening;
+    m_openClock.start();
+    tryOpenPort();
+}
+
+bool CommandQueue::takeTurn()
+{
+    return m_folder.isEmpty() || lock(m_turnFd, LOCK_EX | LOCK_NB);
+}
+
+void CommandQueue::endTurn()
+{
+    if (!m_folder.isEmpty())
+        lock(m_turnFd, LOCK_UN);
+}
+
+void CommandQueue::heartbeat()
+{
+    if (m_turnFd >= 0)
+        ::futimens(m_turnFd, nullptr);
+}
+
+// Waiting: the process whose turn it is shows progress by touching the turn
+// file. One that shows none for BusyRetryMs is stuck, and the changes waiting
+// here give up as they would on a port held by any other program.
+void CommandQueue::checkProgress()
+{
+    const qint64 seen = modifiedNs(m_turnFd);
+    if (seen != m_lastHeartbeat) {
+        m_lastHeartbeat = seen;
+        m_sinceHeartbeat.start();
+        return;
+    }
+    if (!m_sinceHeartbeat.hasExpired(BusyRetryMs))
+        return;
+    const std::optional<qint16> saved =
+        wholeNumberSetting(readSetting(m_settingsFolder, PortNumberKey));
+    const QString error =
+        portErrorText(saved && *saved > 0 ? *saved : 1, SerialPort::OpenError::Busy);
+    QList<int> ids;
+    for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
+        QFile::remove(ticketPath(it.key()));
+        ids << it.value().id;
+    }
+    m_pending.clear();
+    m_poll->stop();
+    report(ids, Outcome::PortFailed, error);
+}
+
+// Outcomes that another process wrote for changes submitted here.
+void CommandQueue::collectResults()
+{
+    if (m_folder.isEmpty())
+        return;
+    QList<std::pair<int, std::pair<Outcome, QString>>> done;
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        QFile result(ticketPath(it.key(), ResultSuffix));
+        if (!result.open(QIODevice::ReadOnly)) {
+            ++it;
+            continue;
+        }
+        const QByteArray text = result.readAll();
+        const int lineEnd = text.indexOf('\n');
+        const int outcome = text.left(lineEnd).toInt();
+        done.append({it.value().id,
+                     {outcome == int(Outcome::Sent)       ? Outcome::Sent
+                      : outcome == int(Outcome::NotSaved) ? Outcome::NotSaved
+                                                          : Outcome::PortFailed,
+                      lineEnd < 0 ? QString() : QString::fromUtf8(text.mid(lineEnd + 1))}});
+        result.remove();
+        QFile::remove(ticketPath(it.key()));
+        it = m_pending.erase(it);
+    }
+    for (const auto &[id, result] : done)
+        report({id}, result.first, result.second);
+}
+
+void CommandQueue::tryOpenPort()
+{
+    if (m_phase != Phase::Opening)
+        return;
+    heartbeat();
+    const SerialPort::OpenError error = m_port->openPort(m_portNumber);
+    if (error == SerialPort::OpenError::None) {
+        m_port->setRts(true);
+        // The mask is read only now, with the turn held: whoever sent before may
+        // just have saved a newer one.
+        m_loadedMask = maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0);
+        m_phase = Phase::Ready;
+        Q_EMIT portTaken(m_loadedMask);
+        if (!m_held && m_phase == Phase::Ready)
+            startBatch();
+        return;
+    }
+    if (error == SerialPort::OpenError::Busy && !m_openClock.hasExpired(BusyRetryMs)) {
+        m_retry->start();
+        return;
+    }
+    failBatch(portErrorText(m_portNumber, error));
+}
+
+void CommandQueue::startBatch()
+{
+    formBatch();
+    if (m_batch.isEmpty()) {
+        // Everything here was finished or withdrawn meanwhile.
+        releasePort();
+        m_phase = Phase::Idle;
+        endTurn();
+        return;
+    }
+    sendBatch();
+}
+
+// Every change waiting now, in order, but none that shares a channel with an
+// earlier waiting change.
+void CommandQueue::formBatch()
+{
+    m_batch.clear();
+    Mask taken = 0;
+    const QList<Ticket> tickets = waitingTickets();
+    for (const Ticket &ticket : tickets) {
+        if (!(ticket.change.channels & taken))
+            m_batch << ticket;
+        taken |= ticket.change.channels;
+    }
+    // Tickets that could not be read back (the queue folder failing under this
+    // process) do not hold up this process's own changes.
+    if (m_batch.isEmpty() && !m_pending.isEmpty())
+        m_batch << Ticket{m_pending.firstKey(), m_pending.first().change};
+}
+
+void CommandQueue::sendBatch()
+{
+    // Always from the mask read when the port was taken, so sending again gives
+    // the same mask.
+    m_newMask = m_loadedMask;
+    for (const Ticket &ticket : std::as_const(m_batch))
+        m_newMask = ticket.change.appliedTo(m_newMask);
+    m_saved = writeSetting(m_settingsFolder, PortDataKey, QString::number(m_newMask));
+    m_phase = Phase::Sending;
+    Q_EMIT batchStarted(m_newMask);
+    m_transmitter->startOneShot(m_firstFrameAtOnce);
+}
+
+void CommandQueue::reapply()
+{
+    if (m_phase == Phase::Sending)
+        sendBatch();
+}
+
+void CommandQueue::onOneShotFinished()
+{
+    if (m_saved)
+        finishBatch(Outcome::Sent, QString());
+    else
+        finishBatch(Outcome::NotSaved,
+                    QStringLiteral("ayar.ini yazılamadı: %1").arg(settingsPath(m_settingsFolder)));
+}
+
+void CommandQueue::failBatch(const QString &error)
+{
+    m_retry->stop();
+    m_transmitter->stop();
+    releasePort();
+    // The port never came: every change that would have gone now fails.
+    if (m_phase == Phase::Opening || m_phase == Phase::Ready)
+        formBatch();
+    finishBatch(Outcome::PortFailed, error);
+}
+
+void CommandQueue::finishBatch(Outcome outcome, const QString &error)
+{
+    QList<int> ids;
+    const QByteArray result = QByteArray::number(int(outcome)) + '\n' + error.toUtf8();
+    for (const Ticket &ticket : std::as_const(m_batch)) {
+        const auto own = m_pending.find(ticket.name);
+        if (own != m_pending.end()) {
+            ids << own.value().id;
+            m_pending.erase(own);
+            if (!m_folder.isEmpty())
+                QFile::remove(ticketPath(ticket.name));
+        } else {
+            writeWhole(ticketPath(QLatin1Char('~') + m_owner),
+                       ticketPath(ticket.name, ResultSuffix), result);
+        }
+    }
+    m_batch.clear();
+    m_phase = Phase::Idle;
+    endTurn();
+    const QPointer<CommandQueue> alive(this);
+    report(ids, outcome, error);
+    if (alive && !m_pending.isEmpty())
+        step();
+}
+
+void CommandQueue::report(const QList<int> &ids, Outcome outcome, const QString &error)
+{
+    const QPointer<CommandQueue> alive(this);
+    for (const int id : ids) {
+        if (!alive)
+            return;
+        Q_EMIT finished(id, outcome, error);
+    }
+}
+
+void CommandQueue::cancel()
+{
+    m_poll->stop();
+    m_retry->stop();
+    m_transmitter->stop();
+    if (m_phase != Phase::Idle) {
+        releasePort();
+        m_batch.clear();
+        m_phase = Phase::Idle;
+        endTurn();
+    }
+    if (!m_folder.isEmpty()) {
+        for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
+            QFile::remove(ticketPath(it.key(), ResultSuffix));
+            QFile::remove(ticketPath(it.key()));
+        }
+    }
+    m_pending.clear();
+}
+
+void CommandQueue::releasePort()
+{
+    if (!m_port->isOpen())
+        return;
+    m_port->drain();
+    m_port->setRts(false);
+    m_port->closePort();
+}
+
+} // namespace relo
