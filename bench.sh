@@ -22,6 +22,7 @@ echo
 echo "| measure | n | median | p99 | worst | floor | median/floor | target | |"
 echo "|---|---|---|---|---|---|---|---|---|"
 "$bench" komut build-bench/bin 20
+"$bench" burst build-bench/bin 5
 "$bench" ticks 240
 "$bench" click 200
 "$bench" scan 50

@@ -20,7 +20,9 @@
 
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <sys/resource.h>
+#include <thread>
 
 using namespace std::chrono;
 
@@ -61,42 +63,63 @@ long maxRssKiB(int who)
     return u.ru_maxrss;
 }
 
+// A copy of RELOKomut in a folder of its own with ayar.ini (port 1, mask 0) and
+// port 1 mapped to a pseudo-terminal, headless.
+struct KomutSandbox
+{
+    relo::PseudoTerminal pty;
+    QTemporaryDir dir;
+    QString program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+
+    bool open(const QString &binDir)
+    {
+        if (!pty.open()) {
+            std::fprintf(stderr, "pty: %s\n", qPrintable(pty.errorString()));
+            return false;
+        }
+        program = dir.filePath(QStringLiteral("RELOKomut"));
+        QFile::copy(binDir + QStringLiteral("/RELOKomut"), program);
+        resetSettings();
+        for (int n = 2; n <= 10; ++n)
+            env.insert(QStringLiteral("RELO_COM%1").arg(n),
+                       QStringLiteral("/nonexistent/relo-bench"));
+        env.insert(QStringLiteral("RELO_COM1"), pty.slavePath());
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        return true;
+    }
+    void resetSettings()
+    {
+        QFile ini(dir.filePath(QStringLiteral("ayar.ini")));
+        ini.open(QIODevice::WriteOnly);
+        ini.write("[RELO]\nPortNumber=1\nPortData=0\n");
+    }
+    QProcess *start(const QString &command, QObject *parent = nullptr)
+    {
+        auto *p = new QProcess(parent);
+        p->setProcessEnvironment(env);
+        p->start(program, {command});
+        return p;
+    }
+};
+
 // RELOKomut from exec to exit, the spacing of its four frames, its peak memory.
 int benchKomut(const QString &binDir, int runs)
 {
-    relo::PseudoTerminal pty;
-    if (!pty.open()) {
-        std::fprintf(stderr, "pty: %s\n", qPrintable(pty.errorString()));
+    KomutSandbox box;
+    if (!box.open(binDir))
         return 1;
-    }
-    QTemporaryDir dir;
-    const QString program = dir.filePath(QStringLiteral("RELOKomut"));
-    QFile::copy(binDir + QStringLiteral("/RELOKomut"), program);
-    QFile ini(dir.filePath(QStringLiteral("ayar.ini")));
-    ini.open(QIODevice::WriteOnly);
-    ini.write("[RELO]\nPortNumber=1\nPortData=0\n");
-    ini.close();
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (int n = 2; n <= 10; ++n)
-        env.insert(QStringLiteral("RELO_COM%1").arg(n), QStringLiteral("/nonexistent/relo-bench"));
-    env.insert(QStringLiteral("RELO_COM1"), pty.slavePath());
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-
-    WireRecorder wire(pty.masterFd());
+    WireRecorder wire(box.pty.masterFd());
     std::vector<double> wall;
     std::vector<double> spacing;
     int failures = 0;
     for (int i = 0; i < runs; ++i) {
-        QProcess p;
-        p.setProcessEnvironment(env);
-        p.setProgram(program);
-        p.setArguments({i % 2 ? QStringLiteral("03-0") : QStringLiteral("03-1")});
         const Clock::time_point start = Clock::now();
-        p.start();
-        p.waitForFinished(10000);
+        const std::unique_ptr<QProcess> p(
+            box.start(i % 2 ? QStringLiteral("03-0") : QStringLiteral("03-1")));
+        p->waitForFinished(10000);
         wall.push_back(ms(Clock::now() - start));
-        if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        if (p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0)
             ++failures;
         // The last frame has left before the process exits; give the reader a moment.
         spinUntil([&] {
@@ -108,13 +131,61 @@ int benchKomut(const QString &binDir, int runs)
     printRow(QStringLiteral("RELOKomut exec→exit"), w, QStringLiteral("ms"), 1000,
              QStringLiteral("≤ 1.05 × floor"), w.median <= 1050 && failures == 0);
     const Stats d = summarise(spacing);
-    printRow(QStringLiteral("RELOKomut frame spacing, deviation from 250 ms"), d, QStringLiteral("ms"), 0,
-             QStringLiteral("p99 ≤ 2 ms"), d.p99 <= 2);
+    printRow(QStringLiteral("RELOKomut frame spacing, deviation from 250 ms"), d,
+             QStringLiteral("ms"), 0, QStringLiteral("p99 ≤ 2 ms"), d.p99 <= 2);
     const double rss = double(maxRssKiB(RUSAGE_CHILDREN)) / 1024.0;
     printValue(QStringLiteral("RELOKomut peak memory"), rss, QStringLiteral("MB"),
                QStringLiteral("≤ 40 MB"), rss <= 40);
     if (failures)
         std::fprintf(stderr, "%d of %d runs did not exit 0\n", failures, runs);
+    return 0;
+}
+
+// Eight RELOKomut processes for channels 1 to 8 started 20 ms apart, as a speech
+// tool's "all on" does: from the first start to the last exit.
+int benchBurst(const QString &binDir, int rounds)
+{
+    KomutSandbox box;
+    if (!box.open(binDir))
+        return 1;
+    WireRecorder wire(box.pty.masterFd());
+    std::vector<double> wall;
+    int failures = 0;
+    for (int r = 0; r < rounds; ++r) {
+        box.resetSettings();
+        wire.take();
+        std::vector<std::unique_ptr<QProcess>> processes;
+        const Clock::time_point start = Clock::now();
+        for (int channel = 1; channel <= 8; ++channel) {
+            if (channel > 1)
+                std::this_thread::sleep_until(start + milliseconds(20 * (channel - 1)));
+            processes.emplace_back(box.start(QStringLiteral("0%1-1").arg(channel)));
+        }
+        for (const auto &p : processes) {
+            p->waitForFinished(20000);
+            if (p->exitStatus() != QProcess::NormalExit || p->exitCode() != 0)
+                ++failures;
+        }
+        wall.push_back(ms(Clock::now() - start));
+        // The last frame has left before its process exits; give the reader a moment.
+        std::vector<WireRecorder::Arrival> arrivals;
+        const auto allOn = [&] {
+            return !arrivals.empty() && arrivals.back().frame && arrivals.back().value == 0xFF;
+        };
+        spinUntil([&] {
+            const std::vector<WireRecorder::Arrival> more = wire.take();
+            arrivals.insert(arrivals.end(), more.begin(), more.end());
+            return allOn() || ms(Clock::now() - start) > 30000;
+        });
+        if (!allOn())
+            ++failures;
+    }
+    const Stats w = summarise(wall);
+    printRow(QStringLiteral("Eight RELOKomut, channels 1–8, 20 ms apart: first start→last exit"), w,
+             QStringLiteral("ms"), 0, QStringLiteral("≤ 2500 ms, all switched"),
+             w.worst <= 2500 && failures == 0);
+    if (failures)
+        std::fprintf(stderr, "burst: %d failures\n", failures);
     return 0;
 }
 
@@ -178,8 +249,10 @@ int benchScan(int rounds)
 
 void usage()
 {
-    std::fprintf(stderr, "usage: relo-bench komut BINDIR [RUNS] | ticks [TICKS] | scan [ROUNDS] |"
-                         " click [CLICKS] | footprint [SECONDS] [--soak MINUTES]\n");
+    std::fprintf(stderr,
+                 "usage: relo-bench komut BINDIR [RUNS] | burst BINDIR [ROUNDS] | ticks [TICKS] |"
+                 " scan [ROUNDS] |"
+                 " click [CLICKS] | footprint [SECONDS] [--soak MINUTES]\n");
 }
 
 } // namespace
@@ -201,6 +274,8 @@ int main(int argc, char **argv)
     };
     if (what == QStringLiteral("komut") && args.size() >= 2)
         return benchKomut(args.at(1), number(2, 20));
+    if (what == QStringLiteral("burst") && args.size() >= 2)
+        return benchBurst(args.at(1), number(2, 5));
     if (what == QStringLiteral("ticks"))
         return benchTicks(number(1, 240));
     if (what == QStringLiteral("scan"))

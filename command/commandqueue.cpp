@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <cerrno>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -43,7 +44,11 @@ const QString TurnFile = QStringLiteral("port");
 const QString OrderFile = QStringLiteral("sira");
 const char *const AliveSuffix = ".canli";
 const char *const ResultSuffix = ".sonuc";
-constexpr int OrderDigits = 12;
+// A ticket's name: the time its change was made (ns since boot), a number that
+// orders tickets of the same moment, the owner.
+constexpr int TimeDigits = 20;
+constexpr int NumberDigits = 8;
+constexpr int NumberAt = TimeDigits + 1;
 
 QByteArray encoded(const QString &path)
 {
@@ -109,6 +114,27 @@ QString portErrorText(int portNumber, SerialPort::OpenError error)
     return QStringLiteral("Port Hatası: %1 açılamadı").arg(entry);
 }
 
+// When the process of a /proc/<pid>/stat file started, in ns since boot (-1 when
+// it cannot be told), and its program name: field 22 is the start in clock
+// ticks, counted after the name, which may hold blanks and parentheses.
+qint64 startTimeOf(const QString &statPath, QByteArray *name = nullptr)
+{
+    QFile stat(statPath);
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.read(1024);
+    const qsizetype open = text.indexOf('(');
+    const qsizetype close = text.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return -1;
+    if (name)
+        *name = text.mid(open + 1, close - open - 1);
+    bool ok = false;
+    const qint64 ticks = text.mid(close + 2).split(' ').value(19).toLongLong(&ok);
+    const long perSecond = ::sysconf(_SC_CLK_TCK);
+    return ok && perSecond > 0 ? ticks * (1000000000 / perSecond) : -1;
+}
+
 qint64 modifiedNs(int fd)
 {
     struct stat info
@@ -129,8 +155,12 @@ CommandQueue::CommandQueue(SerialPort *port, const QString &settingsFolder, QObj
     m_poll->setInterval(PollIntervalMs);
     connect(m_poll, &QTimer::timeout, this, &CommandQueue::step);
     m_retry->setSingleShot(true);
-    m_retry->setInterval(BusyRetryIntervalMs);
-    connect(m_retry, &QTimer::timeout, this, &CommandQueue::tryOpenPort);
+    connect(m_retry, &QTimer::timeout, this, [this] {
+        if (m_phase == Phase::Opening)
+            tryOpenPort();
+        else if (m_phase == Phase::Ready && !m_held)
+            startBatch();
+    });
     connect(m_transmitter, &FrameTransmitter::frameSent, this, &CommandQueue::heartbeat);
     connect(m_transmitter, &FrameTransmitter::oneShotFinished, this,
             &CommandQueue::onOneShotFinished);
@@ -195,21 +225,61 @@ QString CommandQueue::ticketPath(const QString &name, const char *suffix) const
     return QDir(m_folder).filePath(name + QLatin1String(suffix));
 }
 
-int CommandQueue::submit(const MaskChange &change)
+qint64 CommandQueue::now()
+{
+    timespec time{};
+    ::clock_gettime(CLOCK_BOOTTIME, &time);
+    return qint64(time.tv_sec) * 1000000000 + time.tv_nsec;
+}
+
+qint64 CommandQueue::processStartTime()
+{
+    const qint64 started = startTimeOf(QStringLiteral("/proc/self/stat"));
+    return started >= 0 ? started : now();
+}
+
+// RELOKomut processes of this user that started before `before` (and not long
+// ago) and have not joined the queue yet, so are still starting up.
+bool CommandQueue::othersStarting(qint64 before, const QSet<qint64> &joined) const
+{
+    const qint64 recent = now() - qint64(StartUpWaitMs) * 1000000;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool isPid = false;
+        const qint64 pid = entry.toLongLong(&isPid);
+        struct stat info
+        {};
+        if (!isPid || pid == ::getpid() || joined.contains(pid) ||
+            ::stat(encoded(QStringLiteral("/proc/") + entry).constData(), &info) != 0 ||
+            info.st_uid != ::getuid())
+            continue;
+        QByteArray name;
+        const qint64 started = startTimeOf(QStringLiteral("/proc/%1/stat").arg(entry), &name);
+        if (name == "RELOKomut" && started > recent && started < before)
+            return true;
+    }
+    return false;
+}
+
+int CommandQueue::submit(const MaskChange &change, qint64 madeAt)
 {
     const int id = m_nextId++;
+    if (madeAt < 0)
+        madeAt = now();
     QString name;
     if (joinFolder() && lock(m_orderFd, LOCK_EX)) {
-        // The next order number follows the highest ticket waiting; numbers only
-        // need to order the tickets that exist together.
+        // The next number follows the highest one waiting; numbers only need to
+        // order the tickets that exist together.
         qulonglong last = 0;
         const QStringList names = QDir(m_folder).entryList(QDir::Files);
         for (const QString &existing : names) {
-            if (existing.size() > OrderDigits && existing.at(OrderDigits) == u'_')
-                last = qMax(last, existing.left(OrderDigits).toULongLong());
+            if (existing.size() > NumberAt + NumberDigits && existing.at(TimeDigits) == u'-')
+                last = qMax(last, existing.mid(NumberAt, NumberDigits).toULongLong());
         }
-        name =
-            QStringLiteral("%1_%2").arg(last + 1, OrderDigits, 10, QLatin1Char('0')).arg(m_owner);
+        name = QStringLiteral("%1-%2_%3")
+                   .arg(madeAt, TimeDigits, 10, QLatin1Char('0'))
+                   .arg(last + 1, NumberDigits, 10, QLatin1Char('0'))
+                   .arg(m_owner);
         const QByteArray text =
             QByteArray::number(change.channels) + ' ' + QByteArray::number(change.states) + '\n';
         if (!writeWhole(ticketPath(QLatin1Char('~') + m_owner), ticketPath(name), text))
@@ -218,7 +288,9 @@ int CommandQueue::submit(const MaskChange &change)
     }
     if (name.isEmpty()) {
         // No queue beside ayar.ini: this change goes out on its own.
-        name = QStringLiteral("%1_").arg(id, OrderDigits, 10, QLatin1Char('0'));
+        name = QStringLiteral("%1-%2_")
+                   .arg(madeAt, TimeDigits, 10, QLatin1Char('0'))
+                   .arg(id, NumberDigits, 10, QLatin1Char('0'));
     }
     m_pending.insert(name, {id, change});
     // From the event loop, so that nothing is reported before the caller knows the id.
@@ -251,7 +323,7 @@ bool CommandQueue::ownerAlive(const QString &owner)
 }
 
 // The tickets waiting now, in order; those of dead processes are removed on the way.
-QList<CommandQueue::Ticket> CommandQueue::waitingTickets()
+QList<CommandQueue::Ticket> CommandQueue::waitingTickets(QSet<qint64> *joined)
 {
     QList<Ticket> tickets;
     if (m_folder.isEmpty()) {
@@ -259,7 +331,8 @@ QList<CommandQueue::Ticket> CommandQueue::waitingTickets()
             tickets << Ticket{it.key(), it.value().change};
         return tickets;
     }
-    static const QRegularExpression ticketName(QStringLiteral("^\\d{%1}_(.+)$").arg(OrderDigits));
+    static const QRegularExpression ticketName(
+        QStringLiteral("^\\d{%1}-\\d{%2}_(.+)$").arg(TimeDigits).arg(NumberDigits));
     if (!lock(m_orderFd, LOCK_EX))
         return tickets;
     QMap<QString, bool> alive;
@@ -272,6 +345,12 @@ QList<CommandQueue::Ticket> CommandQueue::waitingTickets()
     QDir folder(m_folder);
     const QStringList names = folder.entryList(QDir::Files, QDir::Name);
     for (const QString &name : names) {
+        if (name.endsWith(QLatin1String(AliveSuffix))) {
+            const QString owner = name.chopped(int(qstrlen(AliveSuffix)));
+            if (isAlive(owner) && joined) // a dead one is removed
+                joined->insert(owner.section(u'-', 0, 0).toLongLong());
+            continue;
+        }
         if (name.startsWith(u'~')) {
             // Half-written by a process that died.
             if (!isAlive(name.mid(1).section(u'.', 0, 0)))
@@ -313,24 +392,28 @@ void CommandQueue::step()
 {
     if (m_phase != Phase::Idle)
         return;
+    const QPointer<CommandQueue> alive(this);
     collectResults();
+    if (!alive)
+        return;
     if (m_pending.isEmpty()) {
         m_poll->stop();
         return;
     }
     if (!takeTurn()) {
-        checkProgress();
-        if (!m_pending.isEmpty() && !m_poll->isActive()) {
-            m_sinceHeartbeat.start();
+        if (!m_poll->isActive()) {
+            m_lastHeartbeat = -1;
             m_poll->start();
         }
+        checkProgress();
         return;
     }
     m_poll->stop();
-    m_lastHeartbeat = -1;
     // The previous sender may have finished some of this process's changes just
     // before it let go.
     collectResults();
+    if (!alive)
+        return;
     if (m_pending.isEmpty()) {
         endTurn();
         return;
@@ -368,7 +451,7 @@ void CommandQueue::heartbeat()
 void CommandQueue::checkProgress()
 {
     const qint64 seen = modifiedNs(m_turnFd);
-    if (seen != m_lastHeartbeat) {
+    if (seen != m_lastHeartbeat || !m_sinceHeartbeat.isValid()) {
         m_lastHeartbeat = seen;
         m_sinceHeartbeat.start();
         return;
@@ -435,7 +518,7 @@ void CommandQueue::tryOpenPort()
         return;
     }
     if (error == SerialPort::OpenError::Busy && !m_openClock.hasExpired(BusyRetryMs)) {
-        m_retry->start();
+        m_retry->start(BusyRetryIntervalMs);
         return;
     }
     failBatch(portErrorText(m_portNumber, error));
@@ -443,7 +526,19 @@ void CommandQueue::tryOpenPort()
 
 void CommandQueue::startBatch()
 {
-    formBatch();
+    QSet<qint64> joined;
+    const QList<Ticket> tickets = waitingTickets(&joined);
+    // A RELOKomut started before a waiting change but still starting up comes
+    // first: the batch waits for it to join.
+    qint64 newest = 0;
+    for (const Ticket &ticket : tickets)
+        newest = qMax(newest, ticket.name.left(TimeDigits).toLongLong());
+    if (!m_folder.isEmpty() && othersStarting(newest, joined)) {
+        heartbeat();
+        m_retry->start(PollIntervalMs);
+        return;
+    }
+    formBatch(tickets);
     if (m_batch.isEmpty()) {
         // Everything here was finished or withdrawn meanwhile.
         releasePort();
@@ -456,11 +551,10 @@ void CommandQueue::startBatch()
 
 // Every change waiting now, in order, but none that shares a channel with an
 // earlier waiting change.
-void CommandQueue::formBatch()
+void CommandQueue::formBatch(const QList<Ticket> &tickets)
 {
     m_batch.clear();
     Mask taken = 0;
-    const QList<Ticket> tickets = waitingTickets();
     for (const Ticket &ticket : tickets) {
         if (!(ticket.change.channels & taken))
             m_batch << ticket;
@@ -507,7 +601,7 @@ void CommandQueue::failBatch(const QString &error)
     releasePort();
     // The port never came: every change that would have gone now fails.
     if (m_phase == Phase::Opening || m_phase == Phase::Ready)
-        formBatch();
+        formBatch(waitingTickets());
     finishBatch(Outcome::PortFailed, error);
 }
 

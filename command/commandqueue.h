@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 class QTimer;
@@ -29,16 +30,17 @@ struct MaskChange
 // The road from a change of the outputs to the wire, shared by every process
 // that switches them through one ayar.ini (RELOKomut, relo-mqtt).
 //
-// Changes wait their turn in start order in a queue kept as files beside
-// ayar.ini. The process whose turn it is takes the port (PortNumber from
+// Changes wait their turn in the order they were made, in a queue kept as files
+// beside ayar.ini. The process whose turn it is takes the port (PortNumber from
 // ayar.ini; a port held by another program is tried again for BusyRetryMs),
-// raises RTS and reads PortData. It then takes every change waiting at that
-// moment, its own and those of other processes, in start order, except a change
-// to a channel that an earlier waiting change also touches: that one waits for
-// the next batch, so each state of an on-off pulse reaches the wire. The batch is
-// applied to the saved mask, the new mask saved once, and four frames sent on the
-// 250 ms timer; after the last one RTS drops and the port closes. Every change of
-// the batch is then finished with the same outcome, in whichever process it was
+// raises RTS and reads PortData. Once no RELOKomut started before a waiting
+// change is still starting up, it takes every change waiting at that moment,
+// its own and those of other processes, in order, except a change to a channel
+// that an earlier waiting change also touches: that one waits for the next
+// batch, so each state of an on-off pulse reaches the wire. The batch is applied
+// to the saved mask, the new mask saved once, and four frames sent on the 250 ms
+// timer; after the last one RTS drops and the port closes. Every change of the
+// batch is then finished with the same outcome, in whichever process it was
 // submitted.
 //
 // A process that dies (even by SIGKILL) never blocks the queue: its place is
@@ -65,14 +67,22 @@ public:
     static constexpr int BusyRetryIntervalMs = 100;
     // How often a waiting process looks for its turn or its result.
     static constexpr int PollIntervalMs = 10;
+    // How long after its start a RELOKomut that has not joined yet is waited for.
+    static constexpr int StartUpWaitMs = 2000;
 
     // `port` is used, not owned; `settingsFolder` holds ayar.ini.
     CommandQueue(SerialPort *port, const QString &settingsFolder, QObject *parent = nullptr);
     ~CommandQueue() override;
 
-    // Joins the queue with one change. Returns the id that finished() reports;
+    // Joins the queue with one change made at `madeAt` (ns since boot; default:
+    // now), which decides its place. Returns the id that finished() reports;
     // nothing is reported before submit() has returned.
-    int submit(const MaskChange &change);
+    int submit(const MaskChange &change, qint64 madeAt = -1);
+    // Nanoseconds since boot, now and when this process started: a program
+    // started with its change (RELOKomut) takes its place by its start, which
+    // the time it spends starting up does not blur.
+    static qint64 now();
+    static qint64 processStartTime();
 
     // While held, a batch that took the port waits (port open, RTS high, mask
     // read) until the hold ends. The command window holds until it is shown.
@@ -122,7 +132,8 @@ private:
     void leaveFolder();
     QString ticketPath(const QString &name, const char *suffix = "") const;
     bool ownerAlive(const QString &owner);
-    QList<Ticket> waitingTickets();
+    QList<Ticket> waitingTickets(QSet<qint64> *joined = nullptr);
+    bool othersStarting(qint64 before, const QSet<qint64> &joined) const;
 
     void step();
     bool takeTurn();
@@ -132,7 +143,7 @@ private:
     void collectResults();
     void tryOpenPort();
     void startBatch();
-    void formBatch();
+    void formBatch(const QList<Ticket> &tickets);
     void sendBatch();
     void onOneShotFinished();
     void failBatch(const QString &error);

@@ -181,7 +181,7 @@ void KomutWindow::loadRun()
     // applied once it does.
     m_queue->setHeld(true);
     const Mask bit = channelBit(m_command.channel);
-    m_queue->submit({bit, m_command.state ? bit : Mask(0)});
+    m_queue->submit({bit, m_command.state ? bit : Mask(0)}, CommandQueue::processStartTime());
 }
 
 bool KomutWindow::event(QEvent *event)
