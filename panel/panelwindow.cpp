@@ -1,5 +1,6 @@
 #include "panelwindow.h"
 
+#include "sharedwidgets.h"
 #include "twips.h"
 #include "versiontitle.h"
 
