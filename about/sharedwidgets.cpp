@@ -1,6 +1,8 @@
 #include "sharedwidgets.h"
 
 #include <QMouseEvent>
+#include <QPainter>
+#include <qdrawutil.h>
 
 namespace relo {
 
@@ -37,6 +39,43 @@ void ClickableLabel::mouseReleaseEvent(QMouseEvent *event)
         return;
     }
     QLabel::mouseReleaseEvent(event);
+}
+
+namespace {
+
+constexpr int CaptionIndent = 8; // from the frame's left edge to the caption
+constexpr int CaptionGap = 2;    // window colour on either side of the caption
+
+} // namespace
+
+void GroupFrame::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    const QPalette &pal = palette();
+    const QString caption = title();
+    const QFontMetrics metrics = fontMetrics();
+    QRect border = rect();
+    if (!caption.isEmpty())
+        border.setTop(metrics.height() / 2);
+    // The border does not fade while the frame is disabled; only the caption greys.
+    QPalette active = pal;
+    active.setCurrentColorGroup(QPalette::Active);
+    qDrawShadeRect(&painter, border, active, true, 1, 0);
+    if (caption.isEmpty())
+        return;
+
+    const QRect text(CaptionIndent, 0, metrics.horizontalAdvance(caption), metrics.height());
+    painter.fillRect(text.adjusted(-CaptionGap, 0, CaptionGap, 0), pal.window());
+    const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine;
+    if (isEnabled()) {
+        painter.setPen(pal.color(QPalette::WindowText));
+    } else {
+        // Grey, embossed: a disabled caption stays readable on any window colour.
+        painter.setPen(pal.color(QPalette::Active, QPalette::Light));
+        painter.drawText(text.translated(1, 1), flags, caption);
+        painter.setPen(pal.color(QPalette::Active, QPalette::Shadow));
+    }
+    painter.drawText(text, flags, caption);
 }
 
 } // namespace relo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QGroupBox>
 #include <QLabel>
 
 namespace relo {
@@ -24,6 +25,22 @@ protected:
 
 private:
     bool m_pressed = false; // a left press started here and was not released yet
+};
+
+// A captioned frame drawn the classic way: the etched border on the frame's own
+// rectangle, the caption sitting on its top line over the window colour, the
+// inside left in the window colour. The toolkit style would instead put the
+// caption above a border that starts well below the frame's top, while the
+// controls inside are placed from the frame's top-left corner. Without a caption
+// the border is the whole rectangle.
+class GroupFrame : public QGroupBox
+{
+    Q_OBJECT
+public:
+    using QGroupBox::QGroupBox;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
 };
 
 } // namespace relo

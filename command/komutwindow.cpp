@@ -1,5 +1,6 @@
 #include "komutwindow.h"
 
+#include "sharedwidgets.h"
 #include "twips.h"
 #include "versiontitle.h"
 
@@ -76,9 +77,9 @@ KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFold
       m_runMode(!commandText.isEmpty()), m_port(port ? port : new RealSerialPort(this)),
       m_transmitter(new FrameTransmitter(
           m_port, [this] { return m_newMask; }, this)),
-      m_retryTimer(new QTimer(this)), m_setupFrame(new QGroupBox(this)),
+      m_retryTimer(new QTimer(this)), m_setupFrame(new GroupFrame(this)),
       m_portList(new QComboBox(m_setupFrame)), m_save(new QPushButton(m_setupFrame)),
-      m_about(new QLabel(m_setupFrame)), m_runFrame(new QGroupBox(this)),
+      m_about(new QLabel(m_setupFrame)), m_runFrame(new GroupFrame(this)),
       m_status(new QLabel(m_runFrame))
 {
     setObjectName(QStringLiteral("main"));

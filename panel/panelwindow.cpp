@@ -66,10 +66,10 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
       m_prompt(prompt ? std::move(prompt) : std::make_unique<MessageBoxPrompt>()),
       m_transmitter(new FrameTransmitter(
           m_port, [this] { return m_mask; }, this)),
-      m_frame1(new QGroupBox(QStringLiteral("Seri Port Ayar"), this)), m_shape1(new Lamp(m_frame1)),
-      m_combo1(new QComboBox(m_frame1)),
+      m_frame1(new GroupFrame(QStringLiteral("Seri Port Ayar"), this)),
+      m_shape1(new Lamp(m_frame1)), m_combo1(new QComboBox(m_frame1)),
       m_command1(new QPushButton(QStringLiteral("Bağlantıyı Kes"), m_frame1)),
-      m_frame2(new QGroupBox(QStringLiteral("Çıkışlar"), this)),
+      m_frame2(new GroupFrame(QStringLiteral("Çıkışlar"), this)),
       m_label2(new ClickableLabel(QStringLiteral("Hakkında"))), m_shape2(new Lamp),
       m_image2(new QLabel(this)), m_image3(new QLabel(this))
 {
