@@ -2,6 +2,7 @@
 
 #include "sharedwidgets.h"
 #include "twips.h"
+#include "windowplacement.h"
 
 #include <QDesktopServices>
 #include <QEvent>
@@ -94,6 +95,7 @@ AboutWindow::AboutWindow(bool keepOnTop, QWidget *parent)
     setObjectName(QStringLiteral("hakkinda"));
     setWindowTitle(QStringLiteral("Hakkında"));
     setFixedSize(twipsRect(0, 0, 3780, 1995).size());
+    centreOnScreen(this);
     // The window takes the scheme's caption-text colour, the colour drawn on a
     // title bar's accent: white in the usual light schemes. Qt has no role for
     // it; Base (the background of text fields) is white in those same schemes

@@ -3,6 +3,7 @@
 #include "sharedwidgets.h"
 #include "twips.h"
 #include "versiontitle.h"
+#include "windowplacement.h"
 
 #include "aboutwindow.h"
 #include "commandgrammar.h"
@@ -20,7 +21,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 
 namespace relo {
@@ -118,8 +118,7 @@ KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFold
     setWindowFlags(flags);
     m_setupFrame->setVisible(!m_runMode);
     m_runFrame->setVisible(m_runMode);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    centreOnScreen(this);
 
     if (m_runMode)
         loadRun();

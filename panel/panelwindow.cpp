@@ -3,6 +3,7 @@
 #include "sharedwidgets.h"
 #include "twips.h"
 #include "versiontitle.h"
+#include "windowplacement.h"
 
 #include "panelwidgets.h"
 #include "portscan.h"
@@ -18,7 +19,6 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 
 namespace relo {
 
@@ -92,11 +92,7 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
     interfaceFont.setPointSizeF(7.5);
     setFont(interfaceFont);
     setFixedSize(px(5895), px(1710));
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect area = rect();
-        area.moveCenter(screen->availableGeometry().center());
-        move(area.topLeft());
-    }
+    centreOnScreen(this);
 
     // The hidden holders of the two pictures; the switch tiles take copies.
     m_image2->setObjectName(QStringLiteral("Image2"));
