@@ -16,7 +16,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -83,8 +82,9 @@ KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFold
       m_status(new QLabel(m_runFrame))
 {
     setObjectName(QStringLiteral("main"));
+    // The version title is this window's alone: Qt would append an application
+    // display name to the title of every window, "Hakkında" included.
     setWindowTitle(versionTitle());
-    QGuiApplication::setApplicationDisplayName(versionTitle());
     setWindowIcon(QIcon(QStringLiteral(":/relo/chip.png")));
     setFixedSize(px(3135), px(1590));
     setFont(verdana(WindowPointSize));

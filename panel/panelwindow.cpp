@@ -15,7 +15,6 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
@@ -77,8 +76,10 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
         m_port->setParent(this);
 
     setObjectName(QStringLiteral("main"));
+    // The version title is this window's alone. Qt would append an application
+    // display name to the title of every window, "Port Aç" and "Hakkında"
+    // included, so none is set.
     setWindowTitle(versionTitle());
-    QGuiApplication::setApplicationDisplayName(versionTitle());
     setWindowIcon(QIcon(QStringLiteral(":/relo/chip.png")));
 
     QPalette pal = palette();

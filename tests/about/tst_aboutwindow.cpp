@@ -114,6 +114,7 @@ void TestAboutWindow::opening()
     bool seen = false;
     openAbout(keepOnTop, [&seen, keepOnTop](QWidget *about) {
         seen = about->objectName() == QLatin1String("hakkinda");
+        QCOMPARE(about->windowTitle(), QStringLiteral("Hakkında"));
         QCOMPARE(about->size(), QSize(252, 133));
         QCOMPARE(about->minimumSize(), about->maximumSize());
         QCOMPARE(about->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
