@@ -1,5 +1,6 @@
 #include "komutwindow.h"
 
+#include "messagebox.h"
 #include "sharedwidgets.h"
 #include "twips.h"
 #include "versiontitle.h"
@@ -17,7 +18,6 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
@@ -391,7 +391,7 @@ void KomutWindow::savePort()
         return;
     }
     m_error = QStringLiteral("ayar.ini yazılamadı: %1").arg(settingsPath(m_settingsFolder));
-    QMessageBox::warning(this, versionTitle(), m_error);
+    showMessage(this, QMessageBox::Warning, QStringLiteral("RELOKomut"), m_error);
 }
 
 } // namespace relo

@@ -211,10 +211,15 @@ void TestKomutWindow::setupSaveFails()
     QTest::keyClick(child(&window, "Combo1"), Qt::Key_Down); // a choice
     QString warning;
     whenModal([&warning](QWidget *box) {
-        warning = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))->text();
+        warning = box->windowTitle() + ": " +
+                  box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))->text();
+        for (const QPushButton *button : box->findChildren<QPushButton *>())
+            warning += " [" + button->text() + "]";
     });
     QTest::mouseClick(child(&window, "Command1"), Qt::LeftButton);
-    QVERIFY2(warning.startsWith(QStringLiteral("ayar.ini yazılamadı")), qPrintable(warning));
+    QVERIFY2(warning.startsWith(QStringLiteral("RELOKomut: ayar.ini yazılamadı")),
+             qPrintable(warning));
+    QVERIFY2(warning.endsWith(QStringLiteral(" [Tamam]")), qPrintable(warning));
     QCOMPARE(window.status(), KomutWindow::NotSaved);
 }
 
