@@ -70,7 +70,8 @@ void GroupFrame::paintEvent(QPaintEvent *)
     if (isEnabled()) {
         painter.setPen(pal.color(QPalette::WindowText));
     } else {
-        // Grey, embossed: a disabled caption stays readable on any window colour.
+        // Grey and embossed, the classic disabled caption: the scheme's own pale
+        // disabled text would hardly show on a light window colour.
         painter.setPen(pal.color(QPalette::Active, QPalette::Light));
         painter.drawText(text.translated(1, 1), flags, caption);
         painter.setPen(pal.color(QPalette::Active, QPalette::Shadow));
