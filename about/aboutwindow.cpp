@@ -1,12 +1,13 @@
 #include "aboutwindow.h"
 
+#include "sharedwidgets.h"
 #include "twips.h"
+#include "windowplacement.h"
 
 #include <QDesktopServices>
 #include <QEvent>
 #include <QFrame>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPixmap>
 #include <QUrl>
 
@@ -40,10 +41,11 @@ void setUnderline(QLabel *label, bool on)
     label->setFont(font);
 }
 
-QLabel *makeLabel(QWidget *parent, const char *name, const QString &text, const QRect &geometry,
-                  const QFont &font)
+template <typename Label = QLabel>
+Label *makeLabel(QWidget *parent, const char *name, const QString &text, const QRect &geometry,
+                 const QFont &font)
 {
-    auto *label = new QLabel(text, parent);
+    auto *label = new Label(text, parent);
     label->setObjectName(QLatin1String(name));
     label->setGeometry(geometry);
     label->setFont(font);
@@ -84,14 +86,16 @@ QString AboutWindow::dateLine()
 
 AboutWindow::AboutWindow(bool keepOnTop, QWidget *parent)
     : QDialog(parent, aboutWindowFlags(keepOnTop)), m_keepOnTop(keepOnTop),
-      m_frame(new QFrame(this)), m_mailLink(makeLabel(m_frame, "Label9", mailAddress(),
-                                                      twipsRect(0, 480, 2775, 195), tahoma(8.25))),
-      m_webLink(
-          makeLabel(m_frame, "Label10", webHost(), twipsRect(0, 720, 2745, 195), tahoma(8.25)))
+      m_frame(new QFrame(this)),
+      m_mailLink(makeLabel<ClickableLabel>(m_frame, "Label9", mailAddress(),
+                                           twipsRect(0, 480, 2775, 195), tahoma(8.25))),
+      m_webLink(makeLabel<ClickableLabel>(m_frame, "Label10", webHost(),
+                                          twipsRect(0, 720, 2745, 195), tahoma(8.25)))
 {
     setObjectName(QStringLiteral("hakkinda"));
     setWindowTitle(QStringLiteral("Hakkında"));
     setFixedSize(twipsRect(0, 0, 3780, 1995).size());
+    centreOnScreen(this);
     // The window takes the scheme's caption-text colour, the colour drawn on a
     // title bar's accent: white in the usual light schemes. Qt has no role for
     // it; Base (the background of text fields) is white in those same schemes
@@ -126,15 +130,22 @@ AboutWindow::AboutWindow(bool keepOnTop, QWidget *parent)
     QLabel *date =
         makeLabel(m_frame, "Label11", dateLine(), twipsRect(120, 1200, 2685, 165), tahoma(6.75));
 
-    for (QLabel *link : {m_mailLink, m_webLink}) {
+    // What the desktop does with a link is its own affair; a failure leaves the
+    // window as it is.
+    connect(m_mailLink, &ClickableLabel::clicked, this,
+            [] { QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + mailAddress())); });
+    connect(m_webLink, &ClickableLabel::clicked, this,
+            [] { QDesktopServices::openUrl(QUrl(QStringLiteral("http://") + webHost())); });
+    // A move over any label is that label's own; only a move over the bare frame
+    // area resets the links.
+    for (ClickableLabel *link : {m_mailLink, m_webLink}) {
         setForeground(link, linkColour);
         link->setCursor(Qt::PointingHandCursor);
         link->setMouseTracking(true);
         link->installEventFilter(this);
+        link->setAttribute(Qt::WA_NoMousePropagation);
     }
-    // A move over any label is that label's own; only a move over the bare frame
-    // area resets the links.
-    for (QLabel *label : {byline, m_mailLink, m_webLink, date})
+    for (QLabel *label : {byline, date})
         label->setAttribute(Qt::WA_NoMousePropagation);
 }
 
@@ -159,20 +170,6 @@ bool AboutWindow::eventFilter(QObject *watched, QEvent *event)
         else if (watched == m_frame)
             leaveLinks();
         return false;
-    }
-    if (event->type() == QEvent::MouseButtonRelease &&
-        (watched == m_mailLink || watched == m_webLink)) {
-        const auto *mouse = static_cast<QMouseEvent *>(event);
-        auto *link = static_cast<QLabel *>(watched);
-        if (mouse->button() == Qt::LeftButton &&
-            link->rect().contains(mouse->position().toPoint())) {
-            // What the desktop does with the link is its own affair; a failure
-            // leaves the window as it is.
-            const QUrl target = link == m_mailLink ? QUrl(QStringLiteral("mailto:") + mailAddress())
-                                                   : QUrl(QStringLiteral("http://") + webHost());
-            QDesktopServices::openUrl(target);
-            return true;
-        }
     }
     return QDialog::eventFilter(watched, event);
 }

@@ -7,6 +7,8 @@ class QFrame;
 
 namespace relo {
 
+class ClickableLabel;
+
 // The About window ("hakkinda"): heading, chip icon, author line, a mail link,
 // a web link and a date line. The links turn red and underlined under the
 // pointer and go back to black, without underline, when the pointer moves over
@@ -37,9 +39,9 @@ private:
     void leaveLinks();
 
     const bool m_keepOnTop;
-    QFrame *const m_frame;    // Frame1
-    QLabel *const m_mailLink; // Label9
-    QLabel *const m_webLink;  // Label10
+    QFrame *const m_frame;            // Frame1
+    ClickableLabel *const m_mailLink; // Label9
+    ClickableLabel *const m_webLink;  // Label10
 };
 
 } // namespace relo

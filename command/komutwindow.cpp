@@ -1,7 +1,10 @@
 #include "komutwindow.h"
 
+#include "messagebox.h"
+#include "sharedwidgets.h"
 #include "twips.h"
 #include "versiontitle.h"
+#include "windowplacement.h"
 
 #include "aboutwindow.h"
 #include "portscan.h"
@@ -12,12 +15,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QLabel>
-#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
 #include <QTimer>
 
 namespace relo {
@@ -56,14 +56,15 @@ KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFold
                          SerialPort *port, QWidget *parent)
     : QWidget(parent), m_commandText(commandText), m_settingsFolder(settingsFolder),
       m_runMode(!commandText.isEmpty()), m_port(port ? port : new RealSerialPort(this)),
-      m_queue(new CommandQueue(m_port, settingsFolder, this)), m_setupFrame(new QGroupBox(this)),
+      m_queue(new CommandQueue(m_port, settingsFolder, this)), m_setupFrame(new GroupFrame(this)),
       m_portList(new QComboBox(m_setupFrame)), m_save(new QPushButton(m_setupFrame)),
-      m_about(new QLabel(m_setupFrame)), m_runFrame(new QGroupBox(this)),
+      m_about(new QLabel(m_setupFrame)), m_runFrame(new GroupFrame(this)),
       m_status(new QLabel(m_runFrame))
 {
     setObjectName(QStringLiteral("main"));
+    // The version title is this window's alone: Qt would append an application
+    // display name to the title of every window, "Hakkında" included.
     setWindowTitle(versionTitle());
-    QGuiApplication::setApplicationDisplayName(versionTitle());
     setWindowIcon(QIcon(QStringLiteral(":/relo/chip.png")));
     setFixedSize(px(3135), px(1590));
     setFont(verdana(WindowPointSize));
@@ -87,8 +88,7 @@ KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFold
     setWindowFlags(flags);
     m_setupFrame->setVisible(!m_runMode);
     m_runFrame->setVisible(m_runMode);
-    if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+    centreOnScreen(this);
 
     if (m_runMode)
         loadRun();
@@ -325,7 +325,7 @@ void KomutWindow::savePort()
         return;
     }
     m_error = QStringLiteral("ayar.ini yazılamadı: %1").arg(settingsPath(m_settingsFolder));
-    QMessageBox::warning(this, versionTitle(), m_error);
+    showMessage(this, QMessageBox::Warning, QStringLiteral("RELOKomut"), m_error);
 }
 
 } // namespace relo

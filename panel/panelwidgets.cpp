@@ -1,6 +1,5 @@
 #include "panelwidgets.h"
 
-#include <QMouseEvent>
 #include <QPainter>
 
 namespace relo {
@@ -36,25 +35,6 @@ void Lamp::paintEvent(QPaintEvent *)
     const qreal side = qMin(width(), height()) - 1.0;
     const QRectF circle((width() - side) / 2.0, (height() - side) / 2.0, side, side);
     painter.drawEllipse(circle);
-}
-
-void ClickableLabel::mousePressEvent(QMouseEvent *event)
-{
-    // Accepting the press makes this label receive the matching release.
-    if (event->button() == Qt::LeftButton)
-        event->accept();
-    else
-        QLabel::mousePressEvent(event);
-}
-
-void ClickableLabel::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
-        event->accept();
-        Q_EMIT clicked();
-        return;
-    }
-    QLabel::mouseReleaseEvent(event);
 }
 
 void PictureLabel::paintEvent(QPaintEvent *)

@@ -29,22 +29,6 @@ private:
     QColor m_border;
 };
 
-// A label that reports a click: press and release of the left button inside it.
-// Like every widget it gets no mouse events while it or a parent is disabled.
-class ClickableLabel : public QLabel
-{
-    Q_OBJECT
-public:
-    using QLabel::QLabel;
-
-Q_SIGNALS:
-    void clicked();
-
-protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
-};
-
 // A label showing its picture unchanged, also while disabled: the switch tiles
 // keep their colours when the output area is disabled.
 class PictureLabel : public QLabel

@@ -1,7 +1,9 @@
 #include "panelwindow.h"
 
+#include "sharedwidgets.h"
 #include "twips.h"
 #include "versiontitle.h"
+#include "windowplacement.h"
 
 #include "panelwidgets.h"
 #include "portscan.h"
@@ -13,11 +15,9 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 
 namespace relo {
 
@@ -65,10 +65,10 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
       m_prompt(prompt ? std::move(prompt) : std::make_unique<MessageBoxPrompt>()),
       m_transmitter(new FrameTransmitter(
           m_port, [this] { return m_mask; }, this)),
-      m_frame1(new QGroupBox(QStringLiteral("Seri Port Ayar"), this)), m_shape1(new Lamp(m_frame1)),
-      m_combo1(new QComboBox(m_frame1)),
+      m_frame1(new GroupFrame(QStringLiteral("Seri Port Ayar"), this)),
+      m_shape1(new Lamp(m_frame1)), m_combo1(new QComboBox(m_frame1)),
       m_command1(new QPushButton(QStringLiteral("Bağlantıyı Kes"), m_frame1)),
-      m_frame2(new QGroupBox(QStringLiteral("Çıkışlar"), this)),
+      m_frame2(new GroupFrame(QStringLiteral("Çıkışlar"), this)),
       m_label2(new ClickableLabel(QStringLiteral("Hakkında"))), m_shape2(new Lamp),
       m_image2(new QLabel(this)), m_image3(new QLabel(this))
 {
@@ -76,8 +76,10 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
         m_port->setParent(this);
 
     setObjectName(QStringLiteral("main"));
+    // The version title is this window's alone. Qt would append an application
+    // display name to the title of every window, "Port Aç" and "Hakkında"
+    // included, so none is set.
     setWindowTitle(versionTitle());
-    QGuiApplication::setApplicationDisplayName(versionTitle());
     setWindowIcon(QIcon(QStringLiteral(":/relo/chip.png")));
 
     QPalette pal = palette();
@@ -91,11 +93,7 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
     interfaceFont.setPointSizeF(7.5);
     setFont(interfaceFont);
     setFixedSize(px(5895), px(1710));
-    if (const QScreen *screen = QGuiApplication::primaryScreen()) {
-        QRect area = rect();
-        area.moveCenter(screen->availableGeometry().center());
-        move(area.topLeft());
-    }
+    centreOnScreen(this);
 
     // The hidden holders of the two pictures; the switch tiles take copies.
     m_image2->setObjectName(QStringLiteral("Image2"));

@@ -1,6 +1,7 @@
 #include "prompt.h"
 
 #include "aboutwindow.h"
+#include "messagebox.h"
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -50,13 +51,7 @@ bool MessageBoxPrompt::askConnect(QWidget *parent)
 
 void MessageBoxPrompt::portError(QWidget *parent)
 {
-    QMessageBox box(QMessageBox::Question, portErrorTitle(), displayText(portErrorText()),
-                    QMessageBox::NoButton, parent);
-    box.setTextFormat(Qt::PlainText);
-    QPushButton *const ok = box.addButton(QStringLiteral("Tamam"), QMessageBox::AcceptRole);
-    box.setDefaultButton(ok);
-    box.setEscapeButton(ok);
-    box.exec();
+    showMessage(parent, QMessageBox::Question, portErrorTitle(), displayText(portErrorText()));
 }
 
 void MessageBoxPrompt::showAbout()

@@ -101,6 +101,9 @@ void TestAboutWindow::opening()
         QTest::mouseClick(label(about, "Label9"), Qt::RightButton); // opens nothing
         QTest::mouseClick(label(about, "Label9"), Qt::LeftButton);
         QTest::mouseClick(label(about, "Label10"), Qt::LeftButton);
+        // The rest of a double-click on it: no second opening.
+        QTest::mouseDClick(label(about, "Label10"), Qt::LeftButton);
+        QTest::mouseRelease(label(about, "Label10"), Qt::LeftButton);
     });
     for (const char *scheme : {"mailto", "http"})
         QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
@@ -111,6 +114,7 @@ void TestAboutWindow::opening()
     bool seen = false;
     openAbout(keepOnTop, [&seen, keepOnTop](QWidget *about) {
         seen = about->objectName() == QLatin1String("hakkinda");
+        QCOMPARE(about->windowTitle(), QStringLiteral("Hakkında"));
         QCOMPARE(about->size(), QSize(252, 133));
         QCOMPARE(about->minimumSize(), about->maximumSize());
         QCOMPARE(about->windowFlags() & Qt::WindowType_Mask, Qt::Tool);

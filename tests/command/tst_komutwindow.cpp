@@ -44,7 +44,8 @@ public:
 void checkFace(QWidget *window, bool runMode)
 {
     QCOMPARE(window->windowTitle(), QStringLiteral("RELOKomut    Ver. 1.0.14"));
-    QCOMPARE(QGuiApplication::applicationDisplayName(), window->windowTitle());
+    // No display name, which Qt would append to every title ("Hakkında — ...").
+    QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
     QCOMPARE(window->size(), QSize(209, 106));
     QCOMPARE(window->windowIcon().pixmap(32).size(), QSize(32, 32));
     QVERIFY(window->windowFlags() & Qt::WindowStaysOnTopHint);
@@ -219,10 +220,15 @@ void TestKomutWindow::setupSaveFails()
     QTest::keyClick(child(&window, "Combo1"), Qt::Key_Down); // a choice
     QString warning;
     whenModal([&warning](QWidget *box) {
-        warning = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))->text();
+        warning = box->windowTitle() + ": " +
+                  box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))->text();
+        for (const QPushButton *button : box->findChildren<QPushButton *>())
+            warning += " [" + button->text() + "]";
     });
     QTest::mouseClick(child(&window, "Command1"), Qt::LeftButton);
-    QVERIFY2(warning.startsWith(QStringLiteral("ayar.ini yazılamadı")), qPrintable(warning));
+    QVERIFY2(warning.startsWith(QStringLiteral("RELOKomut: ayar.ini yazılamadı")),
+             qPrintable(warning));
+    QVERIFY2(warning.endsWith(QStringLiteral(" [Tamam]")), qPrintable(warning));
     QCOMPARE(window.status(), KomutWindow::NotSaved);
 }
 

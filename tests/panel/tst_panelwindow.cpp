@@ -65,6 +65,13 @@ struct Panel
     }
     void click(const char *name) const { QTest::mouseClick(child(name), Qt::LeftButton); }
     void toggle(int channel) const { QTest::mouseClick(caption(channel), Qt::LeftButton); }
+    // Through the window, as the desktop delivers it: press, release, double-click, release.
+    void doubleClick(int channel) const
+    {
+        const QWidget *target = caption(channel);
+        QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, {},
+                           target->mapTo(window.get(), target->rect().center()));
+    }
     FrameTransmitter *transmitter() const { return window->findChild<FrameTransmitter *>(); }
 
     QStringList entries() const
@@ -125,7 +132,8 @@ private Q_SLOTS:
     {
         Panel panel({11, 10, 2});
         QCOMPARE(panel.window->windowTitle(), QStringLiteral("RELO    Ver. 1.0.2"));
-        QCOMPARE(QGuiApplication::applicationDisplayName(), panel.window->windowTitle());
+        // No display name, which Qt would append to every title ("Port Aç — ...").
+        QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
         QVERIFY(!panel.window->windowIcon().isNull()); // the resources are linked in
         QCOMPARE(panel.picture("Image2").size(), QSize(50, 22));
         QVERIFY(panel.picture("Image2") != panel.picture("Image3"));
@@ -258,12 +266,14 @@ private Q_SLOTS:
 
     void switches_data()
     {
-        QTest::addColumn<QString>("caption"); // of channel 3 before the clicks
-        QTest::addColumn<QList<int>>("clicks");
-        QTest::addColumn<QByteArray>("bytes"); // written, one per click
+        QTest::addColumn<QString>("caption");   // of channel 3 before the clicks
+        QTest::addColumn<QList<int>>("clicks"); // negative: double-clicked
+        QTest::addColumn<QByteArray>("bytes");  // written, one per click
         QTest::newRow("3 twice") << "3 - (0)" << QList<int>{3, 3} << QByteArray("\x04\0", 2);
         QTest::newRow("1, 2, 8") << "3 - (0)" << QList<int>{1, 2, 8} << QByteArray("\x01\x03\x83");
         QTest::newRow("5, 6, 5") << "3 - (0)" << QList<int>{5, 6, 5} << QByteArray("\x10\x30\x20");
+        QTest::newRow("3 double-clicked, 3")
+            << "3 - (0)" << QList<int>{-3, 3} << QByteArray("\x04\0", 2);
         QTest::newRow("unknown digit") << "3 - (x)" << QList<int>{3} << QByteArray("\x04");
         QTest::newRow("empty caption") << "" << QList<int>{3} << QByteArray("\x04");
         QTest::newRow("sixth is 1") << "abcde1" << QList<int>{3} << QByteArray(1, '\0');
@@ -278,7 +288,7 @@ private Q_SLOTS:
         panel.choose("Com - 1", true);
         panel.caption(3)->setText(caption);
         for (int channel : clicks)
-            panel.toggle(channel);
+            channel > 0 ? panel.toggle(channel) : panel.doubleClick(-channel);
         QByteArray written; // the frames are 18 bytes long
         for (const QByteArray &write : panel.fake->writes())
             written += write.size() == 1 ? write : QByteArray();
