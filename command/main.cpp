@@ -190,6 +190,8 @@ int main(int argc, char *argv[])
     const bool unreachable = relo::displayUnreachable(armed);
     QCoreApplication::setApplicationName(QStringLiteral("RELOKomut"));
     QCoreApplication::setApplicationVersion(relo::KomutWindow::version());
+    // The menu entry the taskbar finds the window by.
+    QGuiApplication::setDesktopFileName(QStringLiteral("relokomut"));
     // Qt's own options (-platform, -style ...) are gone from arguments() by now.
     const QString command = QCoreApplication::arguments().mid(1).join(QLatin1Char(' '));
 
