@@ -61,7 +61,8 @@ void TestKomutProgram::init()
     // A folder of its own, so ayar.ini lands beside this copy of the program.
     m_dir = std::make_unique<QTemporaryDir>();
     m_program = m_dir->filePath(QStringLiteral("RELOKomut"));
-    QVERIFY(QFile::copy(QStringLiteral(RELO_BIN_DIR "/RELOKomut"), m_program));
+    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/RELOKomut"),
+                        m_program));
     QVERIFY(writeFile(iniPath(), Saved));
     m_wire = std::make_unique<relo::PseudoTerminal>();
     QVERIFY2(m_wire->open(), qPrintable(m_wire->errorString()));

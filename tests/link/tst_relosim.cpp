@@ -36,7 +36,7 @@ private Q_SLOTS:
 void TestReloSim::decodesItsPseudoTerminal()
 {
     QProcess sim;
-    sim.start(QStringLiteral(RELO_BIN_DIR "/relo-sim"));
+    sim.start(QCoreApplication::applicationDirPath() + QStringLiteral("/relo-sim"));
     const QStringList head = readLines(sim, 2);
     QCOMPARE(head.size(), 2);
     QVERIFY(head.at(0).startsWith(QLatin1String("Port: /")));
