@@ -6,8 +6,10 @@
 #include "pseudoterminal.h"
 #include "settingsfile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -15,6 +17,8 @@
 
 #include <csignal>
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -44,6 +48,7 @@ private Q_SLOTS:
     void run();
     void commandsBackToBack();
     void killedWhileSending();
+    void readOnlyInstall();
 
 private:
     QString iniPath() const { return relo::settingsPath(m_dir->path()); }
@@ -220,6 +225,29 @@ void TestKomutProgram::killedWhileSending()
     const int mask = relo::readSetting(m_dir->path(), relo::PortDataKey).toInt();
     QVERIFY(mask == (0x80 | 1) || mask == (0x80 | 5));
     QCOMPARE(m_wire->readExactly(4 * FrameBytes, 5000), frames(4, mask));
+}
+
+// Installed where the user may not write: ayar.ini lives in the user's
+// configuration folder, starting from a copy of the one beside the program.
+void TestKomutProgram::readOnlyInstall()
+{
+    if (::geteuid() == 0)
+        QSKIP("root may write into any folder");
+    const QString copy = m_dir->filePath(QStringLiteral("config/RELO/ayar.ini"));
+    m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("config")));
+    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::ExeOwner));
+    const auto restore = qScopeGuard([this] {
+        QFile::setPermissions(m_dir->path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    QVERIFY(run({QStringLiteral("--help")}).out.contains(QStringLiteral("Ayar dosyası: ") + copy));
+    for (const char *args : {"03-1", "--set-port=1", "03-1", "05-1"})
+        QCOMPARE(run({QString::fromLatin1(args)}).exitCode, 0);
+    QCOMPARE(readFile(copy), "[RELO]\nPortNumber=1\nPortData=20\n");
+    QCOMPARE(readFile(iniPath()), Saved);
+    QCOMPARE(m_wire->readExactly(12 * FrameBytes, 5000),
+             frames(4, 5) + frames(4, 4) + frames(4, 20));
 }
 
 QTEST_GUILESS_MAIN(TestKomutProgram)
