@@ -18,10 +18,34 @@ namespace relo {
 
 namespace {
 
+// errno in Turkish, for the failures that setting up a pair can meet; the
+// system's own text follows the locale, English in most environments.
 QString systemError(const char *what)
 {
-    return QStringLiteral("%1: %2").arg(QLatin1String(what),
-                                        QString::fromLocal8Bit(strerror(errno)));
+    QString reason;
+    switch (errno) {
+    case EMFILE:
+    case ENFILE:
+    case ENOSPC:
+        reason = QStringLiteral("bir sistem sınırı doldu (açık dosya, sözde uç birim ya da "
+                                "inotify sayısı)");
+        break;
+    case ENOMEM:
+        reason = QStringLiteral("bellek yetersiz");
+        break;
+    case EACCES:
+    case EPERM:
+        reason = QStringLiteral("izin yok");
+        break;
+    case ENOENT:
+    case ENODEV:
+        reason = QStringLiteral("aygıt bulunamadı");
+        break;
+    default:
+        reason = QStringLiteral("sistem hatası %1").arg(errno);
+        break;
+    }
+    return QStringLiteral("%1: %2").arg(QLatin1String(what), reason);
 }
 
 bool makeRaw(int fd)
