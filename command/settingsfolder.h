@@ -9,8 +9,9 @@ namespace relo {
 // port and channel mask). Call it once at start and use the folder it returns.
 //
 // - `programFolder`, the folder of the RELOKomut executable, when this user may
-//   write there: ayar.ini beside the program is the rule, and an existing
-//   writable install keeps its file where it is.
+//   write ayar.ini there (the folder, and the file if it exists): ayar.ini
+//   beside the program is the rule, and an existing writable install keeps its
+//   file where it is.
 // - Otherwise (a system-wide install, a distribution package) the user's own
 //   configuration folder, $XDG_CONFIG_HOME/RELO, by default ~/.config/RELO.
 //   The first time, that folder is created and, when `programFolder` holds an
