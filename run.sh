@@ -7,7 +7,10 @@
 # On a machine without a serial device (no /dev/ttyUSB*, no /dev/ttyACM*) and
 # without RELO_COM1, relo-sim stands in for the radio module: a virtual receiver
 # on a pseudo-terminal that RELO sees as "Com - 1". Every frame it decodes goes
-# to build/relo-sim.log; it is stopped when the program ends.
+# to build/relo-sim.log; it is stopped when the program ends. RELOKomut's options
+# (--help, --version, --list-ports, --set-port N) send nothing and start none.
+#
+# Run it as an ordinary user: sudo is asked for only to install missing packages.
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -19,7 +22,17 @@ if [ $# -gt 0 ]; then
         shift
         ;;
     -h | --help)
-        sed -n '2,10s/^# \{0,1\}//p' "$0"
+        cat <<'EOF'
+Kullanım: ./run.sh                        RELO'yu başlatır
+          ./run.sh RELOKomut [ARGÜMAN...]  komut programını başlatır
+
+Eksik paketleri kurar (yalnızca bunun için sudo ister), derler ve programı
+başlatır. Seri aygıt yoksa (/dev/ttyUSB*, /dev/ttyACM* yok) ve RELO_COM1
+tanımlı değilse sanal alıcı relo-sim "Com - 1" olarak başlar; çözdüğü
+çerçeveler build/relo-sim.log dosyasına yazılır, program bitince durur.
+RELOKomut'un seçenekleri (--help, --version, --list-ports, --set-port N)
+hiçbir şey göndermez; onlar için relo-sim başlamaz.
+EOF
         exit 0
         ;;
     *)
@@ -52,7 +65,18 @@ have_serial_device() {
     compgen -G '/dev/ttyUSB*' >/dev/null || compgen -G '/dev/ttyACM*' >/dev/null
 }
 
-if [ -z "${RELO_COM1:-}" ] && ! have_serial_device; then
+# Like RELOKomut itself, any argument starting with "--" (or "-h") makes the run
+# an option run, which never opens a port.
+wants_port=1
+if [ "$program" = RELOKomut ]; then
+    for arg in "$@"; do
+        case $arg in
+        --* | -h) wants_port=0 ;;
+        esac
+    done
+fi
+
+if [ "$wants_port" = 1 ] && [ -z "${RELO_COM1:-}" ] && ! have_serial_device; then
     log=build/relo-sim.log
     build/bin/relo-sim >"$log" 2>&1 &
     sim=$!

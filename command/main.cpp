@@ -7,6 +7,7 @@
 #include "portscan.h"
 #include "realserialport.h"
 #include "settingsfile.h"
+#include "settingsfolder.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -75,7 +76,7 @@ QString usage()
                "2 hatalı komut veya kullanım, 3 ayar.ini yazılamadı.\n"
                "Ayar dosyası: %1\n"
                "Port n'nin aygıtı RELO_COM<n> ortam değişkeniyle seçilebilir.")
-        .arg(relo::settingsPath(QCoreApplication::applicationDirPath()));
+        .arg(relo::settingsPath(relo::settingsFolder(QCoreApplication::applicationDirPath())));
 }
 
 int listPorts()
@@ -104,7 +105,7 @@ int setPort(const QString &value)
                               .arg(relo::LastScannedPort));
         return relo::KomutWindow::Rejected;
     }
-    const QString folder = QCoreApplication::applicationDirPath();
+    const QString folder = relo::settingsFolder(QCoreApplication::applicationDirPath());
     if (!relo::writeSetting(folder, relo::PortNumberKey, QString::number(number)) ||
         !relo::writeSetting(folder, relo::PortDataKey, QStringLiteral("0"))) {
         printLine(stderr,
@@ -210,7 +211,7 @@ int main(int argc, char *argv[])
     if (unreachable)
         qInstallMessageHandler(keepOnlySeriousMessages);
 
-    relo::KomutWindow window(command, QCoreApplication::applicationDirPath());
+    relo::KomutWindow window(command, relo::settingsFolder(QCoreApplication::applicationDirPath()));
     if (window.status() == relo::KomutWindow::Rejected && isHeadless()) {
         // No one could close the window.
         printLine(stderr, window.errorText());

@@ -8,6 +8,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -15,10 +18,34 @@ namespace relo {
 
 namespace {
 
+// errno in Turkish, for the failures that setting up a pair can meet; the
+// system's own text follows the locale, English in most environments.
 QString systemError(const char *what)
 {
-    return QStringLiteral("%1: %2").arg(QLatin1String(what),
-                                        QString::fromLocal8Bit(strerror(errno)));
+    QString reason;
+    switch (errno) {
+    case EMFILE:
+    case ENFILE:
+    case ENOSPC:
+        reason = QStringLiteral("bir sistem sınırı doldu (açık dosya, sözde uç birim ya da "
+                                "inotify sayısı)");
+        break;
+    case ENOMEM:
+        reason = QStringLiteral("bellek yetersiz");
+        break;
+    case EACCES:
+    case EPERM:
+        reason = QStringLiteral("izin yok");
+        break;
+    case ENOENT:
+    case ENODEV:
+        reason = QStringLiteral("aygıt bulunamadı");
+        break;
+    default:
+        reason = QStringLiteral("sistem hatası %1").arg(errno);
+        break;
+    }
+    return QStringLiteral("%1: %2").arg(QLatin1String(what), reason);
 }
 
 bool makeRaw(int fd)
@@ -49,6 +76,26 @@ bool waitFor(int fd, short events, int timeoutMs)
     return r > 0;
 }
 
+// One data byte with room for one file descriptor beside it: the message that
+// keeps the slave side in the socket pair.
+struct DescriptorMessage
+{
+    DescriptorMessage()
+    {
+        header.msg_iov = &data;
+        header.msg_iovlen = 1;
+        header.msg_control = control;
+        header.msg_controllen = sizeof control;
+    }
+    DescriptorMessage(const DescriptorMessage &) = delete;
+    DescriptorMessage &operator=(const DescriptorMessage &) = delete;
+
+    char byte = 0;
+    iovec data{&byte, 1};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr header{};
+};
+
 } // namespace
 
 PseudoTerminal::~PseudoTerminal()
@@ -60,44 +107,122 @@ bool PseudoTerminal::open()
 {
     close();
     m_error.clear();
-    int master = -1;
     int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) {
-        m_error = systemError("openpty");
-        return false;
-    }
     // Raw on both ends: no echo, no line editing, no CR/LF translation, no flow
     // control characters, so every byte value crosses unchanged. The master does
-    // not block (reads wait with poll); neither end leaks into child processes.
-    if (!makeRaw(master) || !makeRaw(slave) || !setFlags(master, FD_CLOEXEC, O_NONBLOCK) ||
-        !setFlags(slave, FD_CLOEXEC, 0)) {
-        m_error = systemError("termios");
-        ::close(master);
-        ::close(slave);
+    // not block (reads wait with poll); nothing leaks into child processes.
+    const char *step = "openpty";
+    bool ok = ::openpty(&m_master, &slave, nullptr, nullptr, nullptr) == 0;
+    if (ok) {
+        step = "termios";
+        ok = makeRaw(m_master) && makeRaw(slave) && setFlags(m_master, FD_CLOEXEC, O_NONBLOCK) &&
+             setFlags(slave, FD_CLOEXEC, 0);
+    }
+    char name[256] = {};
+    if (ok) {
+        step = "ttyname";
+        errno = ::ttyname_r(slave, name, sizeof name); // returns the error number
+        ok = errno == 0;
+    }
+    if (ok) {
+        step = "inotify";
+        m_watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+        ok = m_watch >= 0 &&
+             ::inotify_add_watch(m_watch, name, IN_OPEN | IN_CLOSE_WRITE | IN_CLOSE_NOWRITE) >= 0;
+    }
+    if (ok) {
+        // The slave side is sent into the socket pair and never received: the
+        // message holds it, and freeLine() peeks at it when it needs the line.
+        step = "socketpair";
+        ok = ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, m_keeper) == 0;
+        DescriptorMessage message;
+        cmsghdr *header = CMSG_FIRSTHDR(&message.header);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &slave, sizeof slave);
+        ok = ok && ::sendmsg(m_keeper[0], &message.header, MSG_NOSIGNAL) == 1;
+    }
+    if (!ok) {
+        m_error = systemError(step);
+        if (slave >= 0)
+            ::close(slave);
+        close();
         return false;
     }
-    const char *name = ::ttyname(slave);
-    if (!name) {
-        m_error = systemError("ttyname");
-        ::close(master);
-        ::close(slave);
-        return false;
-    }
-    m_master = master;
-    m_slave = slave;
+    ::close(slave);
     m_slavePath = QString::fromLocal8Bit(name);
+    m_watcher = std::thread([this] { watchOpeners(); });
     return true;
 }
 
 void PseudoTerminal::close()
 {
-    if (m_master >= 0)
-        ::close(m_master);
-    if (m_slave >= 0)
-        ::close(m_slave);
-    m_master = -1;
-    m_slave = -1;
+    if (m_watcher.joinable()) {
+        const char stop = 1;
+        [[maybe_unused]] const ssize_t n = ::write(m_keeper[1], &stop, 1);
+        m_watcher.join();
+    }
+    for (int *fd : {&m_master, &m_keeper[0], &m_keeper[1], &m_watch}) {
+        if (*fd >= 0)
+            ::close(*fd);
+        *fd = -1;
+    }
     m_slavePath.clear();
+}
+
+// Runs on its own thread for the life of the pair, so a holder's end is noticed
+// even while the owner is busy elsewhere. Every successful open of the slave
+// side reports one IN_OPEN and every last close of it one IN_CLOSE, crash or
+// not; the owner's reference in the socket never closes before the watcher
+// stops.
+void PseudoTerminal::watchOpeners()
+{
+    int openers = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        pollfd fds[2] = {{m_watch, POLLIN, 0}, {m_keeper[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[1].revents != 0)
+            return; // close() asks to stop
+        const ssize_t n = ::read(m_watch, buffer, sizeof buffer);
+        bool closed = false;
+        for (ssize_t at = 0; at < n;) {
+            const auto *event = reinterpret_cast<const inotify_event *>(buffer + at);
+            if (event->mask & IN_OPEN)
+                ++openers;
+            if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                --openers;
+                closed = true;
+            }
+            at += ssize_t(sizeof(inotify_event) + event->len);
+        }
+        // Counted per batch: a batch may hold the old holder's close and a new
+        // opener's open, and the new holder keeps its flag.
+        if (closed && openers <= 0) {
+            openers = 0;
+            freeLine();
+        }
+    }
+}
+
+void PseudoTerminal::freeLine()
+{
+    DescriptorMessage message;
+    if (::recvmsg(m_keeper[1], &message.header, MSG_PEEK | MSG_CMSG_CLOEXEC) != 1)
+        return;
+    const cmsghdr *header = CMSG_FIRSTHDR(&message.header);
+    if (!header || header->cmsg_type != SCM_RIGHTS)
+        return;
+    int slave = -1;
+    std::memcpy(&slave, CMSG_DATA(header), sizeof slave);
+    ::ioctl(slave, TIOCNXCL);
+    makeRaw(slave);
+    ::close(slave); // a copy: the reference in the socket stays
 }
 
 QByteArray PseudoTerminal::read(int timeoutMs)

@@ -3,11 +3,23 @@
 #include <QByteArray>
 #include <QString>
 
+#include <thread>
+
 namespace relo {
 
 // A pseudo-terminal pair in raw mode on both ends, standing in for a serial line:
 // programs open slavePath() as their port, the owner reads and writes the master.
-// Unix only.
+//
+// The line behaves like a real adapter towards the programs that open it:
+// - No process appears to hold it. The owner's own reference to the slave side,
+//   which keeps the line from hanging up between users, waits inside a socket
+//   rather than in a file table, so a check for other holders does not see it.
+// - Once the last program that opened it is gone (closed, crashed or killed),
+//   the line is free again: the exclusive-use flag a holder set is cleared and
+//   the line is made raw again. The kernel resets neither on a pseudo-terminal,
+//   whose slave side lives as long as the master, and an ordinary user could not
+//   reopen a line whose flag a killed program left set.
+// Linux only.
 class PseudoTerminal
 {
 public:
@@ -35,8 +47,15 @@ public:
     bool write(const QByteArray &bytes);
 
 private:
+    void watchOpeners();
+    void freeLine();
+
     int m_master = -1;
-    int m_slave = -1; // kept open so the line does not hang up between users
+    // The slave side travels from [0] to [1] and stays queued there; a byte
+    // written to [1] tells the watcher to stop.
+    int m_keeper[2] = {-1, -1};
+    int m_watch = -1; // inotify: every open and close of the slave side
+    std::thread m_watcher;
     QString m_slavePath;
     QString m_error;
 };

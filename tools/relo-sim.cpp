@@ -7,6 +7,7 @@
 #include "pseudoterminal.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QSerialPort>
 #include <QSocketNotifier>
 #include <QStringList>
@@ -41,6 +42,29 @@ const char *const Usage = "Kullanım: relo-sim [--port AYGIT]\n"
                           "yolunu yazar; RELO ve RELOKomut'u oraya yöneltmek için:\n"
                           "  export RELO_COM1=<yol>\n"
                           "Ctrl+C ile çıkılır.";
+
+// Qt's errorString() is English: the reasons relo-sim can meet, in Turkish.
+QString serialError(QSerialPort::SerialPortError error, const QString &path)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return QStringLiteral("aygıt bulunamadı");
+    case QSerialPort::PermissionError:
+        // Qt reports a device in use and one this user may not read alike.
+        if (::access(QFile::encodeName(path).constData(), R_OK) == 0)
+            return QStringLiteral("başka bir program kullanıyor");
+        return QStringLiteral("okuma izni yok (aygıtın grubuna, Debian'da dialout, üye olup "
+                              "yeniden oturum açın)");
+    case QSerialPort::UnsupportedOperationError:
+        return QStringLiteral("seri port değil ya da bu hat ayarlarını desteklemiyor");
+    case QSerialPort::ResourceError:
+        return QStringLiteral("aygıt kayboldu (çıkarıldı mı?)");
+    case QSerialPort::ReadError:
+        return QStringLiteral("okuma hatası");
+    default:
+        return QStringLiteral("bilinmeyen hata (%1)").arg(int(error));
+    }
+}
 
 // Turns decoded events into lines.
 class Printer
@@ -163,9 +187,9 @@ int main(int argc, char *argv[])
         serial.setStopBits(QSerialPort::OneStop);
         serial.setFlowControl(QSerialPort::NoFlowControl);
         if (!serial.open(QIODevice::ReadOnly)) {
-            printLine(
-                QStringLiteral("relo-sim: %1 açılamadı: %2").arg(portPath, serial.errorString()),
-                stderr);
+            printLine(QStringLiteral("relo-sim: %1 açılamadı: %2")
+                          .arg(portPath, serialError(serial.error(), portPath)),
+                      stderr);
             return 1;
         }
         printLine(QStringLiteral("Port: %1").arg(portPath));
@@ -177,7 +201,7 @@ int main(int argc, char *argv[])
                 if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
                     return;
                 printLine(QStringLiteral("relo-sim: %1 okunamıyor: %2")
-                              .arg(portPath, serial.errorString()),
+                              .arg(portPath, serialError(error, portPath)),
                           stderr);
                 app.exit(1);
             });

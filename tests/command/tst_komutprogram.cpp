@@ -8,8 +8,10 @@
 #include "pseudoterminal.h"
 #include "settingsfile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -17,6 +19,8 @@
 
 #include <csignal>
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -46,6 +50,7 @@ private Q_SLOTS:
     void run();
     void burst_data();
     void burst();
+    void readOnlyInstall();
 
 private:
     QString iniPath() const { return relo::settingsPath(m_dir->path()); }
@@ -63,7 +68,8 @@ void TestKomutProgram::init()
     // A folder of its own, so ayar.ini lands beside this copy of the program.
     m_dir = std::make_unique<QTemporaryDir>();
     m_program = m_dir->filePath(QStringLiteral("RELOKomut"));
-    QVERIFY(QFile::copy(QStringLiteral(RELO_BIN_DIR "/RELOKomut"), m_program));
+    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/RELOKomut"),
+                        m_program));
     QVERIFY(writeFile(iniPath(), Saved));
     m_wire = std::make_unique<relo::PseudoTerminal>();
     QVERIFY2(m_wire->open(), qPrintable(m_wire->errorString()));
@@ -169,7 +175,7 @@ void TestKomutProgram::run()
     if (situation.startsWith("stale display"))
         m_env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":4242"));
     if (situation.endsWith("panel"))
-        m_program = QStringLiteral(RELO_BIN_DIR "/RELO");
+        m_program = QCoreApplication::applicationDirPath() + QStringLiteral("/RELO");
     if (!before.isEmpty())
         QVERIFY(writeFile(iniPath(), before));
     QSerialPort holder(m_wire->slavePath());
@@ -262,6 +268,29 @@ void TestKomutProgram::burst()
     for (qsizetype i = killed >= 0 ? 1 : 0; i < runs.size(); ++i)
         QVERIFY2(runs.at(i).second >= 4, qPrintable(QString::number(runs.at(i).first)));
     QVERIFY(QTest::currentDataTag() != QByteArray("pulse") || runs.first().first == 4);
+}
+
+// Installed where the user may not write: ayar.ini lives in the user's
+// configuration folder, starting from a copy of the one beside the program.
+void TestKomutProgram::readOnlyInstall()
+{
+    if (::geteuid() == 0)
+        QSKIP("root may write into any folder");
+    const QString copy = m_dir->filePath(QStringLiteral("config/RELO/ayar.ini"));
+    m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
+    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("config")));
+    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::ExeOwner));
+    const auto restore = qScopeGuard([this] {
+        QFile::setPermissions(m_dir->path(),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    });
+    QVERIFY(run({QStringLiteral("--help")}).out.contains(QStringLiteral("Ayar dosyası: ") + copy));
+    for (const char *args : {"03-1", "--set-port=1", "03-1", "05-1"})
+        QCOMPARE(run({QString::fromLatin1(args)}).exitCode, 0);
+    QCOMPARE(readFile(copy), "[RELO]\nPortNumber=1\nPortData=20\n");
+    QCOMPARE(readFile(iniPath()), Saved);
+    QCOMPARE(m_wire->readExactly(12 * FrameBytes, 5000),
+             frames(4, 5) + frames(4, 4) + frames(4, 20));
 }
 
 QTEST_GUILESS_MAIN(TestKomutProgram)

@@ -88,7 +88,7 @@ void TestPortScan::scan()
     qputenv("RELO_COM7", held7.slavePath().toLocal8Bit());
     // relo-sim listening on port 7 holds it, as any program on a port does.
     QProcess holder;
-    holder.start(QStringLiteral(RELO_BIN_DIR "/relo-sim"),
+    holder.start(QCoreApplication::applicationDirPath() + QStringLiteral("/relo-sim"),
                  {QStringLiteral("--port"), held7.slavePath()});
     QVERIFY(holder.waitForReadyRead(5000));
     QCOMPARE(holder.readLine(), "Port: " + held7.slavePath().toLocal8Bit() + '\n');

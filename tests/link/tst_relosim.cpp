@@ -1,8 +1,10 @@
 #include "frame.h"
+#include "pseudoterminal.h"
 #include "realserialport.h"
 
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSerialPort>
 #include <QTest>
 
 using namespace relo;
@@ -29,6 +31,8 @@ class TestReloSim : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void decodesItsPseudoTerminal();
+    void cannotListen_data();
+    void cannotListen();
 };
 
 // Started without arguments it makes a pseudo-terminal pair and decodes what
@@ -36,7 +40,7 @@ private Q_SLOTS:
 void TestReloSim::decodesItsPseudoTerminal()
 {
     QProcess sim;
-    sim.start(QStringLiteral(RELO_BIN_DIR "/relo-sim"));
+    sim.start(QCoreApplication::applicationDirPath() + QStringLiteral("/relo-sim"));
     const QStringList head = readLines(sim, 2);
     QCOMPARE(head.size(), 2);
     QVERIFY(head.at(0).startsWith(QLatin1String("Port: /")));
@@ -58,6 +62,39 @@ void TestReloSim::decodesItsPseudoTerminal()
     QVERIFY(sim.waitForFinished(5000));
     QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
     QCOMPARE(sim.exitCode(), 0);
+}
+
+void TestReloSim::cannotListen_data()
+{
+    QTest::addColumn<QString>("device"); // empty: a pseudo-terminal another program holds
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing") << "/nonexistent/tty"
+                             << "aygıt bulunamadı";
+    QTest::newRow("not a serial port") << "/dev/null"
+                                       << "seri port değil ya da bu hat ayarlarını desteklemiyor";
+    QTest::newRow("held") << ""
+                          << "başka bir program kullanıyor";
+}
+
+// Every line in Turkish: Qt's own error texts are English.
+void TestReloSim::cannotListen()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, reason);
+    PseudoTerminal pty;
+    QVERIFY(pty.open());
+    QSerialPort holder(pty.slavePath());
+    if (device.isEmpty()) {
+        device = pty.slavePath();
+        QVERIFY(holder.open(QIODevice::ReadWrite));
+    }
+    QProcess sim;
+    sim.start(QCoreApplication::applicationDirPath() + QStringLiteral("/relo-sim"),
+              {QStringLiteral("--port"), device});
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitCode(), 1);
+    QCOMPARE(QString::fromUtf8(sim.readAllStandardError()),
+             QStringLiteral("relo-sim: %1 açılamadı: %2\n").arg(device, reason));
 }
 
 QTEST_GUILESS_MAIN(TestReloSim)
