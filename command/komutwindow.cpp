@@ -5,6 +5,7 @@
 
 #include "aboutwindow.h"
 #include "commandgrammar.h"
+#include "porterror.h"
 #include "portscan.h"
 #include "realserialport.h"
 #include "settingsfile.h"
@@ -39,22 +40,6 @@ QFont verdana(double pointSize, bool bold = false)
     font.setPointSizeF(pointSize);
     font.setBold(bold);
     return font;
-}
-
-QString portErrorText(int portNumber, SerialPort::OpenError error)
-{
-    const QString entry = portEntry(portNumber);
-    switch (error) {
-    case SerialPort::OpenError::Missing:
-        return QStringLiteral("Port Hatası: %1 bulunamadı").arg(entry);
-    case SerialPort::OpenError::Busy:
-        return QStringLiteral("Port Hatası: %1 başka bir program tarafından kullanılıyor")
-            .arg(entry);
-    case SerialPort::OpenError::None:
-    case SerialPort::OpenError::Other:
-        break;
-    }
-    return QStringLiteral("Port Hatası: %1 açılamadı").arg(entry);
 }
 
 } // namespace
@@ -235,7 +220,7 @@ void KomutWindow::tryOpenPort()
         m_retryTimer->start();
         return;
     }
-    giveUp(portErrorText(m_portNumber, error));
+    giveUp(portErrorLine(m_portNumber, error, m_port->device()));
 }
 
 bool KomutWindow::event(QEvent *event)

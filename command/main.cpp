@@ -2,6 +2,7 @@
 // command, lets a person choose the serial port.
 
 #include "komutwindow.h"
+#include "porterror.h"
 #include "portmap.h"
 #include "portscan.h"
 #include "realserialport.h"
@@ -65,7 +66,7 @@ QString usage()
                "03-1 çıkış 3'ü açar, 05-0 çıkış 5'i kapatır.\n"
                "Komutsuz başlatılınca port seçme penceresi açılır (ekran gerekir).\n"
                "\n"
-               "  --list-ports   açılabilen portları listeler: \"Com - n\", sekme, aygıt yolu\n"
+               "  --list-ports   açılabilen portları listeler: \"Com - n\", sekme, bağdaştırıcı\n"
                "  --set-port N   N numaralı portu kaydeder (1-10); PortData 0 olur\n"
                "  --help         bu yardımı gösterir\n"
                "  --version      sürümü gösterir\n"
@@ -77,17 +78,19 @@ QString usage()
         .arg(relo::settingsPath(QCoreApplication::applicationDirPath()));
 }
 
+// The ports that open now on standard output; a line on standard error for each
+// device that is there but did not open.
 int listPorts()
 {
     relo::RealSerialPort port;
-    int count = 0;
-    relo::scanPorts(
-        port,
-        [](const QString &entry) {
-            printLine(stdout, entry + QLatin1Char('\t') +
-                                  relo::devicePathForPort(relo::portFromEntry(entry)));
-        },
-        count);
+    for (int n = relo::FirstScannedPort; n <= relo::LastScannedPort; ++n) {
+        const relo::SerialPort::OpenError error = port.openPort(n);
+        if (error == relo::SerialPort::OpenError::None)
+            printLine(stdout, relo::portEntry(n) + QLatin1Char('\t') + port.device().adapter);
+        else if (error != relo::SerialPort::OpenError::Missing)
+            printLine(stderr, relo::portErrorLine(n, error, port.device()));
+        port.closePort();
+    }
     return 0;
 }
 
