@@ -6,8 +6,8 @@
 #include "aboutwindow.h"
 #include "commandgrammar.h"
 #include "porterror.h"
+#include "portregistry.h"
 #include "portscan.h"
-#include "realserialport.h"
 #include "settingsfile.h"
 #include "transmitter.h"
 
@@ -58,7 +58,7 @@ QString KomutWindow::versionTitle()
 KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFolder,
                          SerialPort *port, QWidget *parent)
     : QWidget(parent), m_commandText(commandText), m_settingsFolder(settingsFolder),
-      m_runMode(!commandText.isEmpty()), m_port(port ? port : new RealSerialPort(this)),
+      m_runMode(!commandText.isEmpty()), m_port(port ? port : registeredSerialPort(this)),
       m_transmitter(new FrameTransmitter(
           m_port, [this] { return m_newMask; }, this)),
       m_retryTimer(new QTimer(this)), m_setupFrame(new QGroupBox(this)),

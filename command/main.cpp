@@ -4,6 +4,7 @@
 #include "komutwindow.h"
 #include "porterror.h"
 #include "portmap.h"
+#include "portregistry.h"
 #include "portscan.h"
 #include "realserialport.h"
 #include "settingsfile.h"
@@ -74,8 +75,10 @@ QString usage()
                "Çıkış durumu: 0 gönderildi ve kaydedildi, 1 port açılamadı,\n"
                "2 hatalı komut veya kullanım, 3 ayar.ini yazılamadı.\n"
                "Ayar dosyası: %1\n"
+               "Port numaraları bağdaştırıcıda kalır: %2\n"
                "Port n'nin aygıtı RELO_COM<n> ortam değişkeniyle seçilebilir.")
-        .arg(relo::settingsPath(QCoreApplication::applicationDirPath()));
+        .arg(relo::settingsPath(QCoreApplication::applicationDirPath()),
+             relo::PortRegistry::defaultFile());
 }
 
 // The ports that open now on standard output; a line on standard error for each
@@ -83,6 +86,7 @@ QString usage()
 int listPorts()
 {
     relo::RealSerialPort port;
+    port.setResolver(relo::registryResolver());
     for (int n = relo::FirstScannedPort; n <= relo::LastScannedPort; ++n) {
         const relo::SerialPort::OpenError error = port.openPort(n);
         if (error == relo::SerialPort::OpenError::None)
@@ -113,6 +117,12 @@ int setPort(const QString &value)
                   QStringLiteral("ayar.ini yazılamadı: %1").arg(relo::settingsPath(folder)));
         return relo::KomutWindow::NotSaved;
     }
+    // Saved as asked; but a number no adapter holds yet is most likely a slip.
+    if (!qEnvironmentVariableIsSet(qPrintable(relo::portEnvironmentVariable(number))) &&
+        relo::PortRegistry().device(number).adapter.isEmpty())
+        printLine(stderr, QStringLiteral("Uyarı: %1 henüz hiçbir bağdaştırıcıya verilmedi "
+                                         "(takılı olanlar: RELOKomut --list-ports)")
+                              .arg(relo::portEntry(number)));
     return 0;
 }
 

@@ -2,7 +2,7 @@
 // remote outputs.
 
 #include "panelwindow.h"
-#include "realserialport.h"
+#include "portregistry.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -14,7 +14,7 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("relo"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/relo/chip.png")));
 
-    relo::PanelWindow window(new relo::RealSerialPort);
+    relo::PanelWindow window(relo::registeredSerialPort());
     window.show();
     return app.exec();
 }
