@@ -18,8 +18,7 @@ namespace {
 QString permissionRemedy(const QString &path)
 {
 #ifdef Q_OS_UNIX
-    struct stat st
-    {};
+    struct stat st = {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return {};
     const passwd *user = ::getpwuid(::getuid());

@@ -31,8 +31,7 @@ constexpr qsizetype MaxAdapterLength = 254 - 21;
 bool isCharDevice(const QString &path)
 {
 #ifdef Q_OS_UNIX
-    struct stat st
-    {};
+    struct stat st = {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode);
 #else
     Q_UNUSED(path)

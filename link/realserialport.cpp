@@ -45,8 +45,23 @@ bool deviceAccessible(const QString &path)
 #endif
 }
 
-// The device numbers of the character devices that other processes hold open, as
-// far as this user may look into their /proc/<pid>/fd (the way fuser finds them).
+// Errors after which the open port can no longer be used: the adapter is gone or
+// the device refuses input or output. Others (RTS unsupported on a
+// pseudo-terminal, a wait that timed out) leave the port working.
+bool isFatal(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::ResourceError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ReadError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
 // Only descriptors that name something under /dev are looked at closer, so a
 // process stuck on a network file system cannot stall the scan.
 QSet<quint64> devicesOpenElsewhere()
@@ -73,8 +88,7 @@ QSet<quint64> devicesOpenElsewhere()
         }
         while (const dirent *fd = ::readdir(fds)) {
             char target[8];
-            struct stat st
-            {};
+            struct stat st = {};
             if (::readlinkat(fdFolder, fd->d_name, target, sizeof target) >= 5 &&
                 QByteArrayView(target, 5) == "/dev/" &&
                 ::fstatat(fdFolder, fd->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode))
@@ -86,23 +100,6 @@ QSet<quint64> devicesOpenElsewhere()
 #endif
     return devices;
 }
-
-// Errors after which the open port can no longer be used: the adapter is gone or
-// the device refuses input or output. Others (RTS unsupported on a
-// pseudo-terminal, a wait that timed out) leave the port working.
-bool isFatal(QSerialPort::SerialPortError error)
-{
-    switch (error) {
-    case QSerialPort::ResourceError:
-    case QSerialPort::WriteError:
-    case QSerialPort::ReadError:
-        return true;
-    default:
-        return false;
-    }
-}
-
-} // namespace
 
 RealSerialPort::RealSerialPort(QObject *parent)
     : SerialPort(parent), m_serial(new QSerialPort(this))
@@ -190,8 +187,7 @@ PortDevice RealSerialPort::resolve(int portNumber)
 bool RealSerialPort::openElsewhere(const QString &path)
 {
 #ifdef Q_OS_UNIX
-    struct stat st
-    {};
+    struct stat st = {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
         return false;
     // One look through /proc serves a whole scan; a caller that tries again a

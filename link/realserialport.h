@@ -68,4 +68,9 @@ private:
     QElapsedTimer m_openElsewhereAge;
 };
 
+// The device numbers (st_rdev) of the character devices that processes other
+// than this one hold open, as far as this user may look into their
+// /proc/<pid>/fd (the way fuser finds them). Empty where there is no /proc.
+QSet<quint64> devicesOpenElsewhere();
+
 } // namespace relo

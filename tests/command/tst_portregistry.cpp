@@ -160,8 +160,7 @@ void TestPortRegistry::unusableDevices()
         QSKIP("root may open any device: the permission case needs an ordinary user");
     // The group may open B, its owner (this user) may not.
     const QByteArray path = QFile::encodeName(pty(u'B').slavePath());
-    struct stat st
-    {};
+    struct stat st = {};
     QVERIFY(::chmod(path.constData(), 0060) == 0 && ::stat(path.constData(), &st) == 0);
     const QString line = QStringLiteral("Port Hatası: Com - 2 (%1) açma izni yok: %2 grubuna üye "
                                         "olun (sudo usermod -aG %2 %3), sonra oturumu kapatıp "
