@@ -4,7 +4,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QHash>
+#include <QMap>
 #include <QString>
 
 #include <array>
@@ -64,7 +64,7 @@ private:
     const QString m_file;
     const QString m_serialFolder;
     std::array<Entry, Size> m_entries;
-    QHash<int, QString> m_plugged; // number -> device path
+    QMap<int, QString> m_plugged; // number -> device path
     QElapsedTimer m_age;
 };
 
