@@ -11,7 +11,7 @@ namespace relo {
 // reason; for a missing permission also the remedy, which is membership of the
 // group that owns the device and a new login.
 //   Port Hatası: Com - 2 (/dev/ttyUSB0) açma izni yok: dialout grubuna üye olun
-//   (sudo usermod -aG dialout ali), sonra oturumu kapatıp yeniden açın
+//   (sudo usermod -aG dialout kullanici), sonra oturumu kapatıp yeniden açın
 QString portErrorLine(int portNumber, SerialPort::OpenError error, const PortDevice &device);
 
 } // namespace relo

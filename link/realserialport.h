@@ -18,9 +18,10 @@ namespace relo {
 // openPort() lowers RTS and leaves DTR as the driver sets it. A device that
 // exists but is locked, in exclusive use or simply open in another process (as
 // far as this user may see other processes) is Busy, even for root; one this
-// user may not read and write is NoPermission. Errors that break the open port (unplugged adapter,
-// I/O error) make isOpen() false at once; the port is then closed and failed() emitted from the
-// event loop, unless the owner closes or reopens it first.
+// user may not read and write is NoPermission. Errors that break the open port
+// (unplugged adapter, I/O error) make isOpen() false at once; the port is then
+// closed and failed() emitted from the event loop, unless the owner closes or
+// reopens it first.
 class RealSerialPort : public SerialPort
 {
     Q_OBJECT
