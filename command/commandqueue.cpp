@@ -1,5 +1,6 @@
 #include "commandqueue.h"
 
+#include "porterror.h"
 #include "portscan.h"
 #include "serialport.h"
 #include "settingsfile.h"
@@ -96,22 +97,6 @@ bool writeWhole(const QString &temporary, const QString &path, const QByteArray 
         return false;
     }
     return true;
-}
-
-QString portErrorText(int portNumber, SerialPort::OpenError error)
-{
-    const QString entry = portEntry(portNumber);
-    switch (error) {
-    case SerialPort::OpenError::Missing:
-        return QStringLiteral("Port Hatası: %1 bulunamadı").arg(entry);
-    case SerialPort::OpenError::Busy:
-        return QStringLiteral("Port Hatası: %1 başka bir program tarafından kullanılıyor")
-            .arg(entry);
-    case SerialPort::OpenError::None:
-    case SerialPort::OpenError::Other:
-        break;
-    }
-    return QStringLiteral("Port Hatası: %1 açılamadı").arg(entry);
 }
 
 // When the process of a /proc/<pid>/stat file started, in ns since boot (-1 when
@@ -461,7 +446,7 @@ void CommandQueue::checkProgress()
     const std::optional<qint16> saved =
         wholeNumberSetting(readSetting(m_settingsFolder, PortNumberKey));
     const QString error =
-        portErrorText(saved && *saved > 0 ? *saved : 1, SerialPort::OpenError::Busy);
+        portErrorLine(saved && *saved > 0 ? *saved : 1, SerialPort::OpenError::Busy, {});
     QList<int> ids;
     for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
         QFile::remove(ticketPath(it.key()));
@@ -521,7 +506,7 @@ void CommandQueue::tryOpenPort()
         m_retry->start(BusyRetryIntervalMs);
         return;
     }
-    failBatch(portErrorText(m_portNumber, error));
+    failBatch(portErrorLine(m_portNumber, error, m_port->device()));
 }
 
 void CommandQueue::startBatch()

@@ -7,8 +7,8 @@
 #include "windowplacement.h"
 
 #include "aboutwindow.h"
+#include "portregistry.h"
 #include "portscan.h"
-#include "realserialport.h"
 #include "settingsfile.h"
 
 #include <QAbstractItemView>
@@ -55,7 +55,7 @@ QString KomutWindow::versionTitle()
 KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFolder,
                          SerialPort *port, QWidget *parent)
     : QWidget(parent), m_commandText(commandText), m_settingsFolder(settingsFolder),
-      m_runMode(!commandText.isEmpty()), m_port(port ? port : new RealSerialPort(this)),
+      m_runMode(!commandText.isEmpty()), m_port(port ? port : registeredSerialPort(this)),
       m_queue(new CommandQueue(m_port, settingsFolder, this)), m_setupFrame(new GroupFrame(this)),
       m_portList(new QComboBox(m_setupFrame)), m_save(new QPushButton(m_setupFrame)),
       m_about(new QLabel(m_setupFrame)), m_runFrame(new GroupFrame(this)),

@@ -54,7 +54,7 @@ public:
     static QString versionTitle();
 
     // `settingsFolder` holds ayar.ini. `port` is used, not owned; without one the
-    // window makes a RealSerialPort of its own.
+    // window makes a RealSerialPort of its own, numbered through the port registry.
     KomutWindow(const QString &commandText, const QString &settingsFolder,
                 SerialPort *port = nullptr, QWidget *parent = nullptr);
     ~KomutWindow() override;

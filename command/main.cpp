@@ -3,7 +3,9 @@
 
 #include "displayfallback.h"
 #include "komutwindow.h"
+#include "porterror.h"
 #include "portmap.h"
+#include "portregistry.h"
 #include "portscan.h"
 #include "realserialport.h"
 #include "settingsfile.h"
@@ -67,7 +69,7 @@ QString usage()
                "03-1 çıkış 3'ü açar, 05-0 çıkış 5'i kapatır.\n"
                "Komutsuz başlatılınca port seçme penceresi açılır (ekran gerekir).\n"
                "\n"
-               "  --list-ports   açılabilen portları listeler: \"Com - n\", sekme, aygıt yolu\n"
+               "  --list-ports   açılabilen portları listeler: \"Com - n\", sekme, bağdaştırıcı\n"
                "  --set-port N   N numaralı portu kaydeder (1-10); PortData 0 olur\n"
                "  --help         bu yardımı gösterir\n"
                "  --version      sürümü gösterir\n"
@@ -75,21 +77,26 @@ QString usage()
                "Çıkış durumu: 0 gönderildi ve kaydedildi, 1 port açılamadı,\n"
                "2 hatalı komut veya kullanım, 3 ayar.ini yazılamadı.\n"
                "Ayar dosyası: %1\n"
+               "Port numaraları bağdaştırıcıda kalır: %2\n"
                "Port n'nin aygıtı RELO_COM<n> ortam değişkeniyle seçilebilir.")
-        .arg(relo::settingsPath(relo::settingsFolder(QCoreApplication::applicationDirPath())));
+        .arg(relo::settingsPath(relo::settingsFolder(QCoreApplication::applicationDirPath())),
+             relo::PortRegistry::defaultFile());
 }
 
+// The ports that open now on standard output; a line on standard error for each
+// device that is there but did not open.
 int listPorts()
 {
     relo::RealSerialPort port;
-    int count = 0;
-    relo::scanPorts(
-        port,
-        [](const QString &entry) {
-            printLine(stdout, entry + QLatin1Char('\t') +
-                                  relo::devicePathForPort(relo::portFromEntry(entry)));
-        },
-        count);
+    port.setResolver(relo::registryResolver());
+    for (int n = relo::FirstScannedPort; n <= relo::LastScannedPort; ++n) {
+        const relo::SerialPort::OpenError error = port.openPort(n);
+        if (error == relo::SerialPort::OpenError::None)
+            printLine(stdout, relo::portEntry(n) + QLatin1Char('\t') + port.device().adapter);
+        else if (error != relo::SerialPort::OpenError::Missing)
+            printLine(stderr, relo::portErrorLine(n, error, port.device()));
+        port.closePort();
+    }
     return 0;
 }
 
@@ -112,6 +119,12 @@ int setPort(const QString &value)
                   QStringLiteral("ayar.ini yazılamadı: %1").arg(relo::settingsPath(folder)));
         return relo::KomutWindow::NotSaved;
     }
+    // Saved as asked; but a number no adapter holds yet is most likely a slip.
+    if (!qEnvironmentVariableIsSet(qPrintable(relo::portEnvironmentVariable(number))) &&
+        relo::PortRegistry().device(number).adapter.isEmpty())
+        printLine(stderr, QStringLiteral("Uyarı: %1 henüz hiçbir bağdaştırıcıya verilmedi "
+                                         "(takılı olanlar: RELOKomut --list-ports)")
+                              .arg(relo::portEntry(number)));
     return 0;
 }
 

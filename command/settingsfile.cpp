@@ -125,13 +125,12 @@ struct Location
     QByteArray lineEnd;              // the file's own, empty when it has none yet
 };
 
-Location locate(QByteArrayView bytes, QByteArrayView key)
+Location locate(QByteArrayView bytes, QByteArrayView section, QByteArrayView key)
 {
     Location at;
     if (bytes.startsWith(ByteOrderMark))
         at.bodyStart = ByteOrderMark.size();
 
-    const QByteArray section = SettingsSection.toLatin1();
     bool inRelo = false;
     bool inFirstRelo = false;
     qsizetype pos = at.bodyStart;
@@ -176,9 +175,10 @@ Location locate(QByteArrayView bytes, QByteArrayView key)
     return at;
 }
 
-QByteArray withSetting(const QByteArray &bytes, const QByteArray &key, const QByteArray &value)
+QByteArray withSetting(const QByteArray &bytes, const QByteArray &section, const QByteArray &key,
+                       const QByteArray &value)
 {
-    const Location at = locate(bytes, key);
+    const Location at = locate(bytes, section, key);
     if (at.keyFound)
         return bytes.left(at.valueBegin) + value + bytes.mid(at.valueEnd);
 
@@ -189,24 +189,18 @@ QByteArray withSetting(const QByteArray &bytes, const QByteArray &key, const QBy
                keyLine + bytes.mid(at.insertAt);
     }
     const bool lastLineOpen = bytes.size() > at.bodyStart && !bytes.endsWith('\n');
-    const QByteArray header = '[' + SettingsSection.toLatin1() + ']' + lineEnd;
+    const QByteArray header = '[' + section + ']' + lineEnd;
     return bytes + (lastLineOpen ? lineEnd : QByteArray()) + header + keyLine;
 }
 
-} // namespace
-
-QString settingsPath(const QString &folder)
-{
-    return QDir(folder).filePath(SettingsFileName);
-}
-
-QString readSetting(const QString &folder, const QString &key)
+// The value of section/key in `bytes`, trimmed and cut to MaxValueLength; empty
+// when the key is not there or cannot be a key.
+QString valueOf(const QByteArray &bytes, const QByteArray &section, const QString &key)
 {
     const std::optional<QByteArray> name = keyBytes(key);
-    QByteArray bytes;
-    if (!name || loadFile(settingsPath(folder), bytes) != Load::Loaded)
+    if (!name)
         return {};
-    const Location at = locate(bytes, *name);
+    const Location at = locate(bytes, section, *name);
     if (!at.keyFound)
         return {};
     QString value = QString::fromUtf8(bytes.sliced(at.valueBegin, at.valueEnd - at.valueBegin));
@@ -218,20 +212,50 @@ QString readSetting(const QString &folder, const QString &key)
     return value;
 }
 
-bool writeSetting(const QString &folder, const QString &key, const QString &value)
-{
-    const std::optional<QByteArray> name = keyBytes(key);
-    const QByteArray valueBytes = value.toUtf8();
-    if (!name || valueBytes.contains('\n') || valueBytes.contains('\r') ||
-        valueBytes.contains('\0'))
-        return false;
+} // namespace
 
-    const QString path = settingsPath(folder);
+QString settingsPath(const QString &folder)
+{
+    return QDir(folder).filePath(SettingsFileName);
+}
+
+std::optional<QStringList> readIniValues(const QString &path, const QString &section,
+                                         const QStringList &keys)
+{
     QByteArray bytes;
     if (loadFile(path, bytes) == Load::Failed)
+        return std::nullopt;
+    QStringList values;
+    for (const QString &key : keys)
+        values << valueOf(bytes, section.toUtf8(), key);
+    return values;
+}
+
+QString readSetting(const QString &folder, const QString &key)
+{
+    return readIniValues(settingsPath(folder), SettingsSection, {key})
+        .value_or(QStringList())
+        .value(0);
+}
+
+bool writeIniValues(const QString &path, const QString &section,
+                    const QList<std::pair<QString, QString>> &values, bool fresh)
+{
+    const std::optional<QByteArray> sectionName = keyBytes(section);
+    if (!sectionName || sectionName->contains(']'))
+        return false;
+    QByteArray updated;
+    if (!fresh && loadFile(path, updated) == Load::Failed)
         return false; // never replace a file that could not be read in full
 
-    const QByteArray updated = withSetting(bytes, *name, valueBytes);
+    for (const auto &[key, value] : values) {
+        const std::optional<QByteArray> name = keyBytes(key);
+        const QByteArray valueBytes = value.toUtf8();
+        if (!name || valueBytes.contains('\n') || valueBytes.contains('\r') ||
+            valueBytes.contains('\0'))
+            return false;
+        updated = withSetting(updated, *sectionName, *name, valueBytes);
+    }
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
@@ -243,6 +267,11 @@ bool writeSetting(const QString &folder, const QString &key, const QString &valu
         return false;
     }
     return file.commit();
+}
+
+bool writeSetting(const QString &folder, const QString &key, const QString &value)
+{
+    return writeIniValues(settingsPath(folder), SettingsSection, {{key, value}});
 }
 
 std::optional<qint16> wholeNumberSetting(const QString &value)

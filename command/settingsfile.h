@@ -2,9 +2,12 @@
 
 #include "frame.h"
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
+#include <utility>
 
 namespace relo {
 
@@ -30,6 +33,18 @@ QString readSetting(const QString &folder, const QString &key);
 // be read in full or written, or when the key or value cannot be stored on one
 // line (empty key, "=" in the key, a line break or NUL in either).
 bool writeSetting(const QString &folder, const QString &key, const QString &value);
+
+// The same for any INI file and section: the values of `keys` in `section` of the
+// file at `path`, from one reading of it (empty for a key that is not there).
+// Nothing when the file exists but cannot be read.
+std::optional<QStringList> readIniValues(const QString &path, const QString &section,
+                                         const QStringList &keys);
+
+// Writes each (key, value) of `values` into `section` of the file at `path` as
+// writeSetting() does, all in one atomic replacement. With `fresh` the file is
+// built anew (a damaged one is replaced whole) instead of being updated.
+bool writeIniValues(const QString &path, const QString &section,
+                    const QList<std::pair<QString, QString>> &values, bool fresh = false);
 
 // The strict conversion of a stored value: blanks around the number allowed, a
 // fraction rounded down ("3.7" -> 3), empty, non-numeric or outside the signed

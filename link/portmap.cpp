@@ -74,20 +74,4 @@ QString devicePathForPort(int portNumber, const QProcessEnvironment &env,
 #endif
 }
 
-QString devicePathForPort(int portNumber)
-{
-    if (portNumber < 1)
-        return {};
-    const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    // Enumerating the system's devices is the slow part: skip it when the
-    // environment already answers.
-    if (env.contains(portEnvironmentVariable(portNumber)))
-        return devicePathForPort(portNumber, env, {});
-#ifdef Q_OS_WIN
-    return devicePathForPort(portNumber, env, {});
-#else
-    return devicePathForPort(portNumber, env, systemSerialPorts());
-#endif
-}
-
 } // namespace relo

@@ -6,16 +6,14 @@
 
 namespace relo {
 
-// Maps the port numbers the user sees (1 and up) to device paths:
-//  - RELO_COM<n>, when set, names the device of port n;
-//  - otherwise, on Linux, port n is the n-th serial device the system reports,
-//    USB adapters (ttyUSB*) first, then CDC-ACM (ttyACM*), then the rest, each
-//    family ordered by number; on Windows port n is COMn.
+// Maps the port numbers the user sees (1 and up) to device paths where no port
+// registry does:
+//  - RELO_COM<n> in `env`, when set, names the device of port n;
+//  - otherwise, on Linux, port n is the n-th of `systemPorts` (device paths as
+//    the system reports them, in any order), USB adapters (ttyUSB*) first, then
+//    CDC-ACM (ttyACM*), then the rest, each family ordered by number; on
+//    Windows port n is COMn.
 // Returns an empty string when port n maps to nothing.
-QString devicePathForPort(int portNumber);
-
-// The same rule over explicit inputs: `systemPorts` are device paths as the
-// system reports them, in any order.
 QString devicePathForPort(int portNumber, const QProcessEnvironment &env,
                           const QStringList &systemPorts);
 

@@ -5,10 +5,14 @@
 #include <QFile>
 #include <QSerialPort>
 
+#include <algorithm>
 #include <cerrno>
 
 #ifdef Q_OS_UNIX
+#include <dirent.h>
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -58,6 +62,45 @@ bool isFatal(QSerialPort::SerialPortError error)
 
 } // namespace
 
+// Only descriptors that name something under /dev are looked at closer, so a
+// process stuck on a network file system cannot stall the scan.
+QSet<quint64> devicesOpenElsewhere()
+{
+    QSet<quint64> devices;
+#ifdef Q_OS_LINUX
+    DIR *proc = ::opendir("/proc");
+    if (!proc)
+        return devices;
+    const QByteArray self = QByteArray::number(::getpid());
+    while (const dirent *process = ::readdir(proc)) {
+        const QByteArrayView pid(process->d_name);
+        if (pid.isEmpty() || pid == self ||
+            !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            continue;
+        const int fdFolder = ::open(("/proc/" + pid.toByteArray() + "/fd").constData(),
+                                    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fdFolder < 0)
+            continue; // gone, or another user's process
+        DIR *fds = ::fdopendir(fdFolder);
+        if (!fds) {
+            ::close(fdFolder);
+            continue;
+        }
+        while (const dirent *fd = ::readdir(fds)) {
+            char target[8];
+            struct stat st = {};
+            if (::readlinkat(fdFolder, fd->d_name, target, sizeof target) >= 5 &&
+                QByteArrayView(target, 5) == "/dev/" &&
+                ::fstatat(fdFolder, fd->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode))
+                devices.insert(quint64(st.st_rdev));
+        }
+        ::closedir(fds);
+    }
+    ::closedir(proc);
+#endif
+    return devices;
+}
+
 RealSerialPort::RealSerialPort(QObject *parent)
     : SerialPort(parent), m_serial(new QSerialPort(this))
 {
@@ -75,11 +118,18 @@ SerialPort::OpenError RealSerialPort::openPort(int portNumber)
 {
     closePort();
     m_portNumber = portNumber;
-    const QString path = devicePath(portNumber);
+    m_device = resolve(portNumber);
+    const QString path = m_device.path;
     // A missing device is answered without touching Qt's lock directory; this
     // keeps a scan of ten absent ports fast.
     if (path.isEmpty() || !deviceExists(path))
         return OpenError::Missing;
+    if (!deviceAccessible(path))
+        return OpenError::NoPermission;
+    // Checked before opening: an open would reset the line settings under the
+    // program that holds the device.
+    if (openElsewhere(path))
+        return OpenError::Busy;
 
     m_serial->setPortName(path);
     m_serial->setBaudRate(QSerialPort::Baud2400);
@@ -99,7 +149,7 @@ SerialPort::OpenError RealSerialPort::openPort(int portNumber)
             // open with the same code. Tell them apart by the file's mode.
             if (!deviceExists(path))
                 return OpenError::Missing;
-            return deviceAccessible(path) ? OpenError::Busy : OpenError::Other;
+            return deviceAccessible(path) ? OpenError::Busy : OpenError::NoPermission;
         default:
             return OpenError::Other;
         }
@@ -113,20 +163,45 @@ SerialPort::OpenError RealSerialPort::openPort(int portNumber)
     return OpenError::None;
 }
 
-QString RealSerialPort::devicePath(int portNumber)
+PortDevice RealSerialPort::resolve(int portNumber)
 {
     const QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    const bool overridden = env.contains(portEnvironmentVariable(portNumber));
+    if (m_resolver && portNumber >= 1 && !overridden)
+        return m_resolver(portNumber);
+    QStringList systemPorts;
 #ifndef Q_OS_WIN
-    if (portNumber >= 1 && !env.contains(portEnvironmentVariable(portNumber))) {
+    if (portNumber >= 1 && !overridden) {
         constexpr qint64 SystemPortsMaxAgeMs = 1000;
         if (!m_systemPortsAge.isValid() || m_systemPortsAge.hasExpired(SystemPortsMaxAgeMs)) {
             m_systemPorts = systemSerialPorts();
             m_systemPortsAge.start();
         }
-        return devicePathForPort(portNumber, env, m_systemPorts);
+        systemPorts = m_systemPorts;
     }
 #endif
-    return devicePathForPort(portNumber, env, {});
+    const QString path = devicePathForPort(portNumber, env, systemPorts);
+    return {path, path};
+}
+
+bool RealSerialPort::openElsewhere(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+        return false;
+    // One look through /proc serves a whole scan; a caller that tries again a
+    // moment later (a busy retry) looks afresh.
+    constexpr qint64 MaxAgeMs = 50;
+    if (!m_openElsewhereAge.isValid() || m_openElsewhereAge.hasExpired(MaxAgeMs)) {
+        m_openElsewhere = devicesOpenElsewhere();
+        m_openElsewhereAge.start();
+    }
+    return m_openElsewhere.contains(quint64(st.st_rdev));
+#else
+    Q_UNUSED(path)
+    return false; // the open itself tells
+#endif
 }
 
 void RealSerialPort::closePort()

@@ -4,30 +4,41 @@
 
 #include <QElapsedTimer>
 #include <QSerialPort>
+#include <QSet>
 #include <QStringList>
+
+#include <functional>
 
 namespace relo {
 
 // SerialPort over QSerialPort (object name of the port: "MSComm1"). Port numbers
-// map to devices through devicePathForPort(). Qt's lock file makes a device held
-// by another process fail to open, even for root.
+// map to devices through the resolver the owner sets, or devicePathForPort()
+// without one; RELO_COM<n> overrides both for port n.
 //
 // openPort() lowers RTS and leaves DTR as the driver sets it. A device that
-// exists but is locked or in exclusive use is Busy; one this user may not read
-// and write is Other. Errors that break the open port (unplugged adapter, I/O
-// error) make isOpen() false at once; the port is then closed and failed()
-// emitted from the event loop, unless the owner closes or reopens it first.
+// exists but is locked, in exclusive use or simply open in another process (as
+// far as this user may see other processes) is Busy, even for root; one this
+// user may not read and write is NoPermission. Errors that break the open port
+// (unplugged adapter, I/O error) make isOpen() false at once; the port is then
+// closed and failed() emitted from the event loop, unless the owner closes or
+// reopens it first.
 class RealSerialPort : public SerialPort
 {
     Q_OBJECT
 public:
+    // Port number (1 and up) -> the device behind it now.
+    using Resolver = std::function<PortDevice(int portNumber)>;
+
     explicit RealSerialPort(QObject *parent = nullptr);
     ~RealSerialPort() override;
+
+    void setResolver(Resolver resolver) { m_resolver = std::move(resolver); }
 
     OpenError openPort(int portNumber) override;
     void closePort() override;
     bool isOpen() const override;
     int portNumber() const override { return m_portNumber; }
+    PortDevice device() const override { return m_device; }
     void setRts(bool on) override;
     bool send(const QByteArray &bytes) override;
     void drain() override;
@@ -35,13 +46,16 @@ public:
     QByteArray drainInput() override;
 
 private:
-    QString devicePath(int portNumber);
+    PortDevice resolve(int portNumber);
+    bool openElsewhere(const QString &path);
     bool driverHasRoom() const;
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
 
     QSerialPort *const m_serial;
+    Resolver m_resolver;
     int m_portNumber = 0;
+    PortDevice m_device;
     int m_generation = 0; // successful opens so far
     bool m_broken = false;
     int m_threshold = 0;
@@ -50,6 +64,14 @@ private:
     // milliseconds, and a scan maps ten port numbers in a row.
     QStringList m_systemPorts;
     QElapsedTimer m_systemPortsAge;
+    // The devices other processes hold open, likewise reused within one scan.
+    QSet<quint64> m_openElsewhere;
+    QElapsedTimer m_openElsewhereAge;
 };
+
+// The device numbers (st_rdev) of the character devices that processes other
+// than this one hold open, as far as this user may look into their
+// /proc/<pid>/fd (the way fuser finds them). Empty where there is no /proc.
+QSet<quint64> devicesOpenElsewhere();
 
 } // namespace relo

@@ -6,6 +6,16 @@
 
 namespace relo {
 
+// The device behind a port number. `path` is the device that is opened, empty
+// when nothing is there now; `adapter` is what the user knows it by (its
+// /dev/serial/by-id link, or the path itself). A known adapter that is not
+// plugged in has an adapter and no path.
+struct PortDevice
+{
+    QString path;
+    QString adapter;
+};
+
 // The serial port as both programs use it. Line settings are fixed: 2400 baud,
 // 8 data bits, no parity, 1 stop bit, no flow control. The real implementation
 // wraps QSerialPort; tests substitute a recording fake.
@@ -14,10 +24,11 @@ class SerialPort : public QObject
     Q_OBJECT
 public:
     enum class OpenError {
-        None,    // the port is open
-        Missing, // no device behind this port number
-        Busy,    // the device exists but another process (or this one) holds it
-        Other,   // permission denied or any other failure
+        None,         // the port is open
+        Missing,      // no device behind this port number
+        Busy,         // the device exists but this or another process holds it
+        NoPermission, // this user may not read and write the device
+        Other,        // any other failure (not a serial device, I/O error)
     };
     Q_ENUM(OpenError)
 
@@ -32,6 +43,9 @@ public:
     virtual bool isOpen() const = 0;
     // The number given to the last openPort(), 0 before the first.
     virtual int portNumber() const = 0;
+    // The device the last openPort() found behind its number, as far as this port
+    // knows devices (a fake knows none).
+    virtual PortDevice device() const { return {}; }
 
     // Drives the RTS output line; ignored while the port is closed.
     virtual void setRts(bool on) = 0;

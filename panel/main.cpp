@@ -3,7 +3,7 @@
 
 #include "displayfallback.h"
 #include "panelwindow.h"
-#include "realserialport.h"
+#include "portregistry.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -25,7 +25,7 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("relo"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/relo/chip.png")));
 
-    relo::PanelWindow window(new relo::RealSerialPort);
+    relo::PanelWindow window(relo::registeredSerialPort());
     window.show();
     return app.exec();
 }

@@ -3,6 +3,7 @@
 #include "transmitter.h"
 
 #include <QSignalSpy>
+#include <QTemporaryFile>
 #include <QTest>
 
 #include <future>
@@ -83,14 +84,16 @@ void TestRealSerialPort::openFailures_data()
     QTest::newRow("no device for the port") << QByteArray() << SerialPort::OpenError::Missing;
     QTest::newRow("path that does not exist")
         << QByteArray("/nonexistent/relo-test-tty") << SerialPort::OpenError::Missing;
-    QTest::newRow("not a tty") << QByteArray("/dev/null") << SerialPort::OpenError::Other;
+    QTest::newRow("not a tty") << QByteArray("file") << SerialPort::OpenError::Other;
 }
 
 void TestRealSerialPort::openFailures()
 {
     QFETCH(QByteArray, device);
     QFETCH(SerialPort::OpenError, expected);
-    qputenv("RELO_COM4", device);
+    QTemporaryFile file; // a file no other process has open (unlike /dev/null)
+    QVERIFY(file.open());
+    qputenv("RELO_COM4", device == "file" ? QFile::encodeName(file.fileName()) : device);
     RealSerialPort port;
     QCOMPARE(port.openPort(4), expected);
     QVERIFY(!port.isOpen());

@@ -1,0 +1,17 @@
+#pragma once
+
+#include "serialport.h"
+
+#include <QString>
+
+namespace relo {
+
+// The line RELOKomut writes on standard error when port `portNumber` did not
+// open: the port, its device (the adapter, when it is not plugged in) and the
+// reason; for a missing permission also the remedy, which is membership of the
+// group that owns the device and a new login.
+//   Port Hatası: Com - 2 (/dev/ttyUSB0) açma izni yok: dialout grubuna üye olun
+//   (sudo usermod -aG dialout kullanici), sonra oturumu kapatıp yeniden açın
+QString portErrorLine(int portNumber, SerialPort::OpenError error, const PortDevice &device);
+
+} // namespace relo
