@@ -52,8 +52,8 @@ bool LocalBroker::start(int timeoutMs)
     }
     // As root, mosquitto would otherwise drop to the user "mosquitto".
     file.write(QStringLiteral("listener %1 127.0.0.1\nallow_anonymous true\npersistence false\n"
-                              "log_dest stderr\nlog_type error\nlog_type warning\n"
-                              "log_type notice\nuser %2\n")
+                              "log_dest stderr\n"
+                              "user %2\n")
                    .arg(m_port)
                    .arg(QString::fromLocal8Bit(user->pw_name))
                    .toUtf8());
