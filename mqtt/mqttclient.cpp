@@ -92,6 +92,7 @@ MqttClient::MqttClient(const Settings &settings, QObject *parent)
     if (m_handle) {
         mosquitto_connect_callback_set(m_handle, &MqttClient::onConnect);
         mosquitto_message_callback_set(m_handle, &MqttClient::onMessage);
+        mosquitto_publish_callback_set(m_handle, &MqttClient::onPublish);
     }
 }
 
@@ -177,6 +178,11 @@ void MqttClient::onMessage(mosquitto *, void *self, const mosquitto_message *mes
         message->retain);
 }
 
+void MqttClient::onPublish(mosquitto *, void *self, int id)
+{
+    static_cast<MqttClient *>(self)->m_unacknowledged.remove(id);
+}
+
 void MqttClient::readable()
 {
     afterStep(mosquitto_loop_read(m_handle, 1));
@@ -244,6 +250,7 @@ void MqttClient::unwatchSocket()
 void MqttClient::fail(const QString &reason)
 {
     unwatchSocket();
+    m_unacknowledged.clear();
     const bool wasConnected = m_state == State::Connected;
     m_state = State::Waiting;
     const int retryMs = m_nextRetryMs;
@@ -261,10 +268,22 @@ void MqttClient::stop(int timeoutMs)
     m_state = State::Stopped;
     if (!m_handle || !wasConnected)
         return;
-    // What is queued goes out first, DISCONNECT last; the library closes the
-    // socket once that is written.
-    mosquitto_disconnect(m_handle);
     const QDeadlineTimer deadline(timeoutMs);
+    // Acknowledged first: a broker that finds the connection closed before its
+    // acknowledgement went out takes that for a failure and publishes the will.
+    while (!m_unacknowledged.isEmpty() && mosquitto_socket(m_handle) >= 0 &&
+           !deadline.hasExpired()) {
+        pollfd socket{mosquitto_socket(m_handle),
+                      short(POLLIN | (mosquitto_want_write(m_handle) ? POLLOUT : 0)), 0};
+        if (::poll(&socket, 1, int(deadline.remainingTime())) <= 0)
+            continue;
+        if (socket.revents & POLLOUT)
+            mosquitto_loop_write(m_handle, 1);
+        if (socket.revents & (POLLIN | POLLHUP | POLLERR))
+            mosquitto_loop_read(m_handle, 1);
+    }
+    // DISCONNECT goes out last; the library closes the socket once it is written.
+    mosquitto_disconnect(m_handle);
     while (mosquitto_socket(m_handle) >= 0 && mosquitto_want_write(m_handle) &&
            !deadline.hasExpired()) {
         pollfd socket{mosquitto_socket(m_handle), POLLOUT, 0};
@@ -284,8 +303,11 @@ bool MqttClient::publish(const QString &topic, const QByteArray &payload, bool r
 {
     if (m_state != State::Connected)
         return false;
-    const int result = mosquitto_publish(m_handle, nullptr, topic.toUtf8().constData(),
+    int id = 0;
+    const int result = mosquitto_publish(m_handle, &id, topic.toUtf8().constData(),
                                          int(payload.size()), payload.constData(), QoS, retain);
+    if (result == MOSQ_ERR_SUCCESS)
+        m_unacknowledged.insert(id);
     // Written at once when the socket takes it; the rest when it is writable.
     if (m_write)
         m_write->setEnabled(mosquitto_want_write(m_handle));

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -63,7 +64,8 @@ public:
     // refused before any attempt (an unreadable CA file, for example).
     bool start(QString *error);
     // Leaves cleanly (the broker does not publish the will), waiting at most
-    // `timeoutMs` for what is still to be written, then stays disconnected.
+    // `timeoutMs` for what was published to be acknowledged, then stays
+    // disconnected.
     void stop(int timeoutMs = 2000);
 
     bool isConnected() const { return m_state == State::Connected; }
@@ -87,6 +89,7 @@ private:
 
     static void onConnect(mosquitto *, void *self, int result);
     static void onMessage(mosquitto *, void *self, const mosquitto_message *message);
+    static void onPublish(mosquitto *, void *self, int id);
 
     void attempt();
     void readable();
@@ -109,6 +112,7 @@ private:
     QElapsedTimer m_attemptClock;
     QString m_refusal; // why the broker refused the last attempt
     QStringList m_filters;
+    QSet<int> m_unacknowledged; // ids of messages published and not yet acknowledged
 };
 
 } // namespace relo
