@@ -131,7 +131,8 @@ bool MqttClient::start(QString *error)
         return false;
     }
     m_misc->start();
-    attempt();
+    // From the event loop, so that the caller sees the first outcome as a signal.
+    m_retry->start(0);
     return true;
 }
 
