@@ -34,7 +34,8 @@ struct Request
     MaskChange change;
 };
 
-// `name`: the topic below relo/<node>/.
+// `name`: the topic below relo/<node>/. Payloads are compared whole, so one of
+// any size is read safely.
 Request readRequest(const QString &name, const QByteArray &payload)
 {
     const bool channelTopic =
@@ -126,11 +127,6 @@ Bridge::Bridge(const BridgeOptions &options, const QString &settingsFolder, Seri
     connect(m_watcher, &QFileSystemWatcher::fileChanged, m_settle, qOverload<>(&QTimer::start));
     m_stopLimit->setSingleShot(true);
     connect(m_stopLimit, &QTimer::timeout, this, &Bridge::finishStop);
-}
-
-Bridge::~Bridge()
-{
-    m_queue->cancel();
 }
 
 QString Bridge::topic(const QString &name) const
@@ -262,11 +258,9 @@ void Bridge::onMessage(const QString &topicName, const QByteArray &payload, bool
         }
         return;
     }
-    if (!topicName.startsWith(m_base + u'/'))
+    if (topicName != m_base && !topicName.startsWith(m_base + u'/'))
         return;
-    const Request request = payload.size() > MaxPayloadSize
-                                ? Request{Request::BadPayload, {}}
-                                : readRequest(topicName.mid(m_base.size() + 1), payload);
+    const Request request = readRequest(topicName.mid(m_base.size() + 1), payload);
     const QString what = shown(topicName.toUtf8(), 128) + QStringLiteral(" \"") + shown(payload) +
                          QStringLiteral("\"");
     switch (request.kind) {

@@ -43,8 +43,6 @@ public:
     static constexpr int VersionMajor = 1;
     static constexpr int VersionMinor = 0;
     static constexpr int VersionRevision = 0;
-    // No valid payload is longer.
-    static constexpr int MaxPayloadSize = 8;
     // How long a stop waits for changes still on their way to the wire.
     static constexpr int StopWaitMs = 15000;
 
@@ -53,7 +51,6 @@ public:
     // `port` is used, not owned; `settingsFolder` holds ayar.ini.
     Bridge(const BridgeOptions &options, const QString &settingsFolder, SerialPort *port,
            QObject *parent = nullptr);
-    ~Bridge() override;
 
     // Starts connecting (and keeps at it). False, with `error`, when the
     // connection settings are refused outright.
