@@ -42,7 +42,8 @@ private Q_SLOTS:
     void discovery();
     void komutChange();
     void brokerRestart();
-    void lastWill();
+    void offline_data();
+    void offline();
     void options_data();
     void options();
 
@@ -262,6 +263,10 @@ void TestMqttBridge::discovery()
         ids << config.value("unique_id").toString().toUtf8();
     }
     QCOMPARE(ids.size(), 8);
+    // Home Assistant restarted: everything again.
+    const int published = m_count.value(configTopic(1));
+    QVERIFY(m_client->publish(QStringLiteral("homeassistant/status"), "online", false));
+    QTRY_VERIFY(m_count.value(configTopic(1)) > published);
 }
 
 void TestMqttBridge::komutChange()
@@ -290,10 +295,18 @@ void TestMqttBridge::brokerRestart()
     QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "1/state"), QByteArray("ON"), Wait);
 }
 
-void TestMqttBridge::lastWill()
+void TestMqttBridge::offline_data()
 {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("stopped") << int(SIGTERM);
+    QTest::newRow("killed: the last will") << int(SIGKILL);
+}
+
+void TestMqttBridge::offline()
+{
+    QFETCH(int, signal);
     startBridge(0);
-    ::kill(pid_t(m_bridge->processId()), SIGKILL);
+    ::kill(pid_t(m_bridge->processId()), signal);
     QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "availability"), QByteArray("offline"), Wait);
 }
 
