@@ -55,8 +55,8 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("relo-mqtt"));
     QCoreApplication::setApplicationVersion(relo::Bridge::version());
 
-    // The folder of ayar.ini, shared with RELOKomut: the program's own folder.
-    // This is the one place that decides it.
+    // The folder of ayar.ini, which must be RELOKomut's: for now the program's
+    // own folder, as RELOKomut has it. The one place that decides it here.
     const QString settingsFolder = QCoreApplication::applicationDirPath();
     const QString settingsFile = relo::settingsPath(settingsFolder);
     const std::optional<QStringList> iniValues =
@@ -93,6 +93,7 @@ int main(int argc, char *argv[])
     }
 
     const relo::MqttLibrary library;
+    // The program's only serial port, made here and nowhere else.
     relo::RealSerialPort port;
     relo::Bridge bridge(parsed.options, settingsFolder, &port);
     QString error;
