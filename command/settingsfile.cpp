@@ -245,38 +245,6 @@ bool writeSetting(const QString &folder, const QString &key, const QString &valu
     return file.commit();
 }
 
-std::optional<QStringList> readIniValues(const QString &path, const QString &section,
-                                         const QStringList &keys)
-{
-    QByteArray bytes;
-    const Load load = loadFile(path, bytes);
-    if (load == Load::Failed)
-        return std::nullopt;
-    QStringList values(keys.size());
-    QList<bool> found(keys.size(), false);
-    bool inSection = false;
-    const QList<QByteArray> lines = bytes.startsWith(ByteOrderMark)
-                                        ? bytes.mid(ByteOrderMark.size()).split('\n')
-                                        : bytes.split('\n');
-    for (const QByteArray &line : lines) {
-        const QByteArrayView text = trimmed(line);
-        if (text.startsWith('[') && text.indexOf(']') > 0) {
-            inSection = sameName(trimmed(text.sliced(1, text.indexOf(']') - 1)), section.toUtf8());
-            continue;
-        }
-        const qsizetype equals = text.indexOf('=');
-        if (!inSection || equals < 0 || text.startsWith(';') || text.startsWith('#'))
-            continue;
-        for (qsizetype i = 0; i < keys.size(); ++i) {
-            if (!found[i] && sameName(trimmed(text.first(equals)), keys[i].toUtf8())) {
-                found[i] = true;
-                values[i] = QString::fromUtf8(trimmed(text.sliced(equals + 1)));
-            }
-        }
-    }
-    return values;
-}
-
 std::optional<qint16> wholeNumberSetting(const QString &value)
 {
     if (!isNumericText(value))

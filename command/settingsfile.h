@@ -3,7 +3,6 @@
 #include "frame.h"
 
 #include <QString>
-#include <QStringList>
 
 #include <optional>
 
@@ -31,12 +30,6 @@ QString readSetting(const QString &folder, const QString &key);
 // be read in full or written, or when the key or value cannot be stored on one
 // line (empty key, "=" in the key, a line break or NUL in either).
 bool writeSetting(const QString &folder, const QString &key, const QString &value);
-
-// The values of `keys` in `section` of the ini file at `path`, in the order of
-// `keys`; names match without regard to case, a missing key (or file) gives the
-// empty text. Nothing when the file exists but cannot be read.
-std::optional<QStringList> readIniValues(const QString &path, const QString &section,
-                                         const QStringList &keys);
 
 // The strict conversion of a stored value: blanks around the number allowed, a
 // fraction rounded down ("3.7" -> 3), empty, non-numeric or outside the signed
