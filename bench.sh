@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds RELO and measures it on pseudo-terminals against the floors that the
 # serial line and the 250 ms timer set. Prints one Markdown table.
-#   ./bench.sh            the standard run (about two and a half minutes)
+#   ./bench.sh            the standard run (about three and a half minutes)
 #   ./bench.sh --soak     adds a 10-minute connected-panel soak
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 relo_install "${RELO_PACKAGES[@]}"
 relo_build build-bench -DCMAKE_BUILD_TYPE=Release -DRELO_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench --target relo-bench RELOKomut >/dev/null
+cmake --build build-bench --target relo-bench RELOKomut relo-mqtt >/dev/null
 bench=build-bench/bin/relo-bench
 export QT_QPA_PLATFORM=offscreen
 
@@ -23,6 +23,7 @@ echo "| measure | n | median | p99 | worst | floor | median/floor | target | |"
 echo "|---|---|---|---|---|---|---|---|---|"
 "$bench" komut build-bench/bin 20
 "$bench" burst build-bench/bin 5
+"$bench" mqtt build-bench/bin 40
 "$bench" ticks 240
 "$bench" click 200
 "$bench" scan 50

@@ -1,6 +1,8 @@
 // relo-bench: measures RELO on pseudo-terminals against the floors that the
 // serial line and the 250 ms timer set. Each subcommand prints rows of one
 // Markdown table; bench.sh runs them in turn and adds the header.
+#include "localbroker.h"
+#include "mqttclient.h"
 #include "portmap.h"
 #include "portregistry.h"
 #include "portscan.h"
@@ -274,12 +276,115 @@ int benchScan(int rounds)
     return 0;
 }
 
+// relo-mqtt: an MQTT publish to the first frame on the wire, one change at a
+// time; and eight "ON" messages at once to the last frame of their mask.
+int benchMqtt(const QString &binDir, int runs)
+{
+    const relo::MqttLibrary library;
+    QTemporaryDir dir;
+    relo::LocalBroker broker(dir.path());
+    relo::PseudoTerminal pty;
+    if (!broker.start() || !pty.open()) {
+        std::fprintf(stderr, "mqtt: %s\n", qPrintable(broker.errorString()));
+        return 1;
+    }
+    const QString program = dir.filePath(QStringLiteral("relo-mqtt"));
+    QFile::copy(binDir + QStringLiteral("/relo-mqtt"), program);
+    QFile ini(dir.filePath(QStringLiteral("ayar.ini")));
+    ini.open(QIODevice::WriteOnly);
+    ini.write(QStringLiteral("[RELO]\nPortNumber=1\nPortData=0\n[MQTT]\nHost=127.0.0.1\nPort=%1\n")
+                  .arg(broker.port())
+                  .toUtf8());
+    ini.close();
+
+    mapPorts({{1, pty.slavePath()}});
+    WireRecorder wire(pty.masterFd());
+    relo::MqttClient::Settings settings;
+    settings.host = QStringLiteral("127.0.0.1");
+    settings.port = broker.port();
+    relo::MqttClient client(settings);
+    QByteArray availability;
+    QObject::connect(
+        &client, &relo::MqttClient::messageReceived,
+        [&](const QString &, const QByteArray &payload, bool) { availability = payload; });
+    client.subscribe(QStringLiteral("relo/relo/availability"));
+    client.start(nullptr);
+    QProcess bridge;
+    bridge.setStandardErrorFile(QProcess::nullDevice()); // its log would garble the table
+    bridge.start(program, {});
+    const Clock::time_point started = Clock::now();
+    spinUntil([&] { return availability == "online" || ms(Clock::now() - started) > 10000; });
+    if (availability != "online") {
+        std::fprintf(stderr, "mqtt: relo-mqtt did not come online\n");
+        return 1;
+    }
+
+    // Publishes `messages` and returns the time from the first to the first
+    // frame and to the last frame that carries `mask` (after four of them).
+    const auto send = [&](const QStringList &messages, quint8 mask) -> std::pair<double, double> {
+        const Clock::time_point start = Clock::now();
+        for (const QString &message : messages)
+            client.publish(QStringLiteral("relo/relo/") + message.section(u'=', 0, 0),
+                           message.section(u'=', 1).toUtf8(), false);
+        std::vector<WireRecorder::Arrival> arrivals;
+        int lastRun = 0;
+        spinUntil([&] {
+            for (const WireRecorder::Arrival &a : wire.take()) {
+                arrivals.push_back(a);
+                lastRun = a.frame && a.value == mask ? lastRun + 1 : 0;
+            }
+            return lastRun >= 4 || ms(Clock::now() - start) > 10000;
+        });
+        // The port is let go just after the last frame.
+        spinUntil([&, end = Clock::now()] { return ms(Clock::now() - end) > 50; });
+        if (lastRun < 4 || arrivals.empty())
+            return {-1, -1};
+        return {ms(arrivals.front().time - start), ms(arrivals.back().time - start)};
+    };
+    std::vector<double> first;
+    int failures = 0;
+    for (int i = 0; i < runs; ++i) {
+        const bool on = i % 2 == 0;
+        const double latency =
+            send({on ? QStringLiteral("3/set=ON") : QStringLiteral("3/set=OFF")}, on ? 4 : 0).first;
+        if (latency < 0)
+            ++failures;
+        else
+            first.push_back(latency);
+    }
+    const Stats f = summarise(first);
+    printRow(QStringLiteral("relo-mqtt publish → first frame on the wire"), f, QStringLiteral("ms"),
+             0, QStringLiteral("median ≤ 20 ms, worst ≤ 100 ms"),
+             f.median <= 20 && f.worst <= 100 && !failures);
+    std::vector<double> last;
+    for (int i = 0; i < std::max(3, runs / 4); ++i) {
+        send({QStringLiteral("mask/set=0")}, 0);
+        QStringList eight;
+        for (int n = 1; n <= 8; ++n)
+            eight << QStringLiteral("%1/set=ON").arg(n);
+        const double end = send(eight, 255).second;
+        if (end < 0)
+            ++failures;
+        else
+            last.push_back(end);
+    }
+    // Two sends: the first message's at once, the other seven in the next batch.
+    const Stats l = summarise(last);
+    printRow(QStringLiteral("relo-mqtt eight ON messages → last frame"), l, QStringLiteral("ms"),
+             1500, QStringLiteral("≤ 1.05 × floor"), l.median <= 1575 && !failures);
+    bridge.terminate();
+    bridge.waitForFinished(5000);
+    if (failures)
+        std::fprintf(stderr, "mqtt: %d sends did not reach the wire\n", failures);
+    return 0;
+}
+
 void usage()
 {
     std::fprintf(stderr,
                  "usage: relo-bench komut BINDIR [RUNS] | burst BINDIR [ROUNDS] | ticks [TICKS] |"
-                 " scan [ROUNDS] |"
-                 " click [CLICKS] | footprint [SECONDS] [--soak MINUTES]\n");
+                 " scan [ROUNDS] | click [CLICKS] | footprint [SECONDS] [--soak MINUTES] |"
+                 " mqtt BINDIR [RUNS]\n");
 }
 
 } // namespace
@@ -303,6 +408,8 @@ int main(int argc, char **argv)
         return benchKomut(args.at(1), number(2, 20));
     if (what == QStringLiteral("burst") && args.size() >= 2)
         return benchBurst(args.at(1), number(2, 5));
+    if (what == QStringLiteral("mqtt") && args.size() >= 2)
+        return benchMqtt(args.at(1), number(2, 40));
     if (what == QStringLiteral("ticks"))
         return benchTicks(number(1, 240));
     if (what == QStringLiteral("scan"))

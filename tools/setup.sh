@@ -1,7 +1,7 @@
 # Shared by ./test.sh and ./run.sh: installs the build dependencies that are
 # missing and configures and builds the tree. Sourced, not run.
 
-RELO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev)
+RELO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libmosquitto-dev mosquitto)
 
 relo_missing_packages() {
     local pkg

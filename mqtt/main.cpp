@@ -1,0 +1,116 @@
+// relo-mqtt: switches RELO's outputs from Home Assistant or any other MQTT
+// system, beside RELOKomut and the panel. Runs without a screen, as a service.
+
+#include "bridge.h"
+#include "bridgeoptions.h"
+#include "mqttclient.h"
+#include "portregistry.h"
+#include "realserialport.h"
+#include "settingsfile.h"
+#include "settingsfolder.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+void printLine(FILE *stream, const QString &line)
+{
+    std::fputs(line.toUtf8().constData(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+// SIGTERM (systemctl stop) and SIGINT (Ctrl+C) are turned into an event of the
+// loop through a pipe, so the bridge can say "offline" and leave cleanly.
+int stopPipe[2] = {-1, -1};
+
+void onStopSignal(int)
+{
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
+}
+
+bool catchStopSignals()
+{
+    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action
+    {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
+           ::sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("relo-mqtt"));
+    QCoreApplication::setApplicationVersion(relo::Bridge::version());
+
+    // The folder of ayar.ini, RELOKomut's own: beside the program where that is
+    // writable, else the user's configuration folder.
+    const QString settingsFolder = relo::settingsFolder(QCoreApplication::applicationDirPath());
+    const QString settingsFile = relo::settingsPath(settingsFolder);
+    const std::optional<QStringList> iniValues =
+        relo::readIniValues(settingsFile, relo::BridgeSection, relo::BridgeKeys);
+    const relo::ParsedOptions parsed = relo::parseBridgeOptions(
+        QCoreApplication::arguments().mid(1), iniValues.value_or(QStringList()), settingsFolder,
+        QProcessEnvironment::systemEnvironment());
+    switch (parsed.action) {
+    case relo::ParsedOptions::Help:
+        printLine(stdout, relo::bridgeUsage(settingsFile));
+        return 0;
+    case relo::ParsedOptions::Version:
+        printLine(stdout, QStringLiteral("relo-mqtt ") + relo::Bridge::version());
+        return 0;
+    case relo::ParsedOptions::Misuse:
+        printLine(stderr, parsed.error + QStringLiteral("\nYardım için: relo-mqtt --help"));
+        return 2;
+    case relo::ParsedOptions::Failed:
+        printLine(stderr, parsed.error);
+        return 1;
+    case relo::ParsedOptions::Run:
+        break;
+    }
+    if (!iniValues) {
+        printLine(stderr, QStringLiteral("ayar.ini okunamadı: %1").arg(settingsFile));
+        return 1;
+    }
+    // A broker that goes away while something is written to it must not end
+    // the program.
+    std::signal(SIGPIPE, SIG_IGN);
+    if (!catchStopSignals()) {
+        printLine(stderr, QStringLiteral("Sinyaller yakalanamadı"));
+        return 1;
+    }
+
+    const relo::MqttLibrary library;
+    // The program's only serial port; port numbers go through the registry RELO
+    // and RELOKomut share.
+    const std::unique_ptr<relo::RealSerialPort> port(relo::registeredSerialPort());
+    relo::Bridge bridge(parsed.options, settingsFolder, port.get());
+    QString error;
+    if (!bridge.start(&error)) {
+        printLine(stderr, QStringLiteral("MQTT bağlantısı kurulamadı: %1").arg(error));
+        return 1;
+    }
+    QSocketNotifier stopSignal(stopPipe[0], QSocketNotifier::Read);
+    QObject::connect(&stopSignal, &QSocketNotifier::activated, &bridge, [&] {
+        stopSignal.setEnabled(false);
+        bridge.stop();
+    });
+    QObject::connect(&bridge, &relo::Bridge::stopped, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,345 @@
+// The built relo-mqtt against a mosquitto broker of the test's own, with a
+// pseudo-terminal standing in for the radio module and RELOKomut beside it.
+
+#include "framedecoder.h"
+#include "localbroker.h"
+#include "mqttclient.h"
+#include "pseudoterminal.h"
+#include "settingsfile.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <memory>
+
+namespace {
+
+constexpr int Wait = 20000;
+const QString Base = QStringLiteral("relo/test/");
+
+QString configTopic(int channel)
+{
+    return QStringLiteral("homeassistant/switch/test/cikis%1/config").arg(channel);
+}
+
+} // namespace
+
+class TestMqttBridge : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanup();
+    void commands_data();
+    void commands();
+    void discovery();
+    void komutChange();
+    void brokerRestart();
+    void offline_data();
+    void offline();
+    void options_data();
+    void options();
+
+private:
+    void connectClient();
+    void startBridge(int mask, int port = 3, const QStringList &stale = {});
+    void publish(const QString &message, bool retain = false);
+    QList<int> frames(int mask);
+    QString log();
+
+    const relo::MqttLibrary m_library;
+    QTemporaryDir m_dir;
+    std::unique_ptr<relo::LocalBroker> m_broker;
+    relo::PseudoTerminal m_wire;
+    relo::FrameDecoder m_decoder;
+    QProcessEnvironment m_env;
+    std::unique_ptr<QProcess> m_bridge;
+    QString m_log;
+    std::unique_ptr<relo::MqttClient> m_client;
+    QHash<QString, QByteArray> m_last; // topic -> last payload
+    QHash<QString, int> m_count;       // topic -> messages
+    QSet<QString> m_retained;          // topics handed over as retained
+    QStringList m_stale;               // retained commands to clear afterwards
+};
+
+void TestMqttBridge::initTestCase()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    QVERIFY(m_dir.isValid());
+    m_broker = std::make_unique<relo::LocalBroker>(m_dir.path());
+    QVERIFY2(m_broker->start(), qPrintable(m_broker->errorString()));
+    for (const QString program : {"relo-mqtt", "RELOKomut"})
+        QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + u'/' + program,
+                            m_dir.filePath(program)));
+    QVERIFY2(m_wire.open(), qPrintable(m_wire.errorString()));
+    // Port 3 is the wire; every other number maps nowhere.
+    m_env = QProcessEnvironment::systemEnvironment();
+    for (int n = 1; n <= 10; ++n)
+        m_env.insert(QStringLiteral("RELO_COM%1").arg(n),
+                     n == 3 ? m_wire.slavePath() : QStringLiteral("/nonexistent/tty%1").arg(n));
+}
+
+void TestMqttBridge::cleanup()
+{
+    if (m_bridge) {
+        m_bridge->terminate(); // "offline", as systemctl stop would leave it
+        m_bridge->waitForFinished(Wait);
+        QCOMPARE(m_bridge->state(), QProcess::NotRunning);
+    }
+    if (QTest::currentTestFailed())
+        qWarning().noquote() << log();
+    if (m_client) {
+        for (const QString &topic : std::as_const(m_stale))
+            m_client->publish(topic, {}, true);
+        m_client->stop();
+    }
+    m_stale.clear();
+    m_client.reset();
+    m_bridge.reset();
+    m_log.clear();
+}
+
+void TestMqttBridge::connectClient()
+{
+    relo::MqttClient::Settings broker;
+    broker.host = QStringLiteral("127.0.0.1");
+    broker.port = m_broker->port();
+    m_client = std::make_unique<relo::MqttClient>(broker);
+    connect(m_client.get(), &relo::MqttClient::messageReceived, this,
+            [this](const QString &topic, const QByteArray &payload, bool retained) {
+                m_last.insert(topic, payload);
+                ++m_count[topic];
+                if (retained)
+                    m_retained.insert(topic);
+            });
+    m_client->subscribe(QStringLiteral("#"));
+    QVERIFY(m_client->start(nullptr));
+    QTRY_VERIFY_WITH_TIMEOUT(m_client->isConnected(), Wait);
+}
+
+// The [MQTT] section names the broker and a node that the command line overrides.
+void TestMqttBridge::startBridge(int mask, int port, const QStringList &stale)
+{
+    QFile ini(relo::settingsPath(m_dir.path()));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write(QStringLiteral("[RELO]\nPortNumber=%1\nPortData=%2\n[MQTT]\nHost=127.0.0.1\n"
+                             "Port=%3\nNode=fromfile\n")
+                  .arg(port)
+                  .arg(mask)
+                  .arg(m_broker->port())
+                  .toUtf8());
+    ini.close();
+    m_last.clear();
+    m_retained.clear();
+    connectClient();
+    for (const QString &message : stale) {
+        publish(message, true);
+        m_stale << Base + message.section(u'=', 0, 0);
+    }
+    m_wire.read(0);
+    m_decoder = {};
+    m_bridge = std::make_unique<QProcess>();
+    m_bridge->setProcessEnvironment(m_env);
+    m_bridge->start(m_dir.filePath(QStringLiteral("relo-mqtt")),
+                    {QStringLiteral("--node"), QStringLiteral("test")});
+    QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "availability"), QByteArray("online"), Wait);
+    QTRY_COMPARE(m_last.value(Base + "mask"), QByteArray::number(mask));
+}
+
+// "3/set=ON": payload ON to relo/test/3/set.
+void TestMqttBridge::publish(const QString &message, bool retain)
+{
+    QVERIFY(m_client->publish(Base + message.section(u'=', 0, 0), message.section(u'=', 1).toUtf8(),
+                              retain));
+}
+
+// The masks of the frames on the wire (-1 for stray bytes), read until the last
+// four carry `mask`.
+QList<int> TestMqttBridge::frames(int mask)
+{
+    QList<int> masks;
+    const QDeadlineTimer deadline(Wait);
+    while ((masks.size() < 4 || masks.mid(masks.size() - 4) != QList<int>(4, mask)) &&
+           !deadline.hasExpired()) {
+        for (const relo::FrameDecoder::Event &event : m_decoder.feed(m_wire.read(20)))
+            masks << (event.kind == relo::FrameDecoder::Event::Frame ? event.mask : -1);
+        QCoreApplication::processEvents();
+    }
+    return masks;
+}
+
+QString TestMqttBridge::log()
+{
+    if (m_bridge)
+        m_log += QString::fromUtf8(m_bridge->readAllStandardError());
+    return m_log;
+}
+
+void TestMqttBridge::commands_data()
+{
+    QTest::addColumn<int>("before");
+    QTest::addColumn<QStringList>("messages"); // below relo/test/, "topic=payload"
+    QTest::addColumn<int>("after");
+    QTest::addColumn<int>("maxFrames");     // 0: the port is missing
+    QTest::addColumn<int>("ignored");       // log lines
+    QTest::addColumn<QStringList>("stale"); // retained commands there before the bridge
+
+    QTest::newRow("switch") << 0 << QStringList{"3/set=ON"} << 4 << 4 << 0 << QStringList();
+    QTest::newRow("1 and 0") << 4 << QStringList{"2/set=1", "3/set=0"} << 2 << 8 << 0
+                             << QStringList();
+    QTest::newRow("whole mask in one send")
+        << 0 << QStringList{"mask/set=255"} << 255 << 4 << 0 << QStringList();
+    QStringList eightOff;
+    for (int n = 1; n <= 8; ++n)
+        eightOff << QStringLiteral("%1/set=OFF").arg(n);
+    QTest::newRow("eight off") << 255 << eightOff << 0 << 12 << 0 << QStringList();
+    // Nothing sent, nothing saved: only the last, good, command reaches the wire.
+    QTest::newRow("bad input") << 0
+                               << QStringList{"3/set=FOO",
+                                              "3/set=",
+                                              "3/set=on",
+                                              "9/set=ON",
+                                              "0/set=OFF",
+                                              "3/set/x=ON",
+                                              "3/get=ON",
+                                              "mask/set=256",
+                                              "mask/set=-1",
+                                              "mask/set= 12",
+                                              "3/set=" + QString(100000, u'1'),
+                                              "8/set=ON"}
+                               << 128 << 4 << 12 << QStringList{"5/set=ON"};
+    // The state is published again, so that a dashboard switch flips back.
+    QTest::newRow("port missing") << 0 << QStringList{"3/set=ON"} << 0 << 0 << 0 << QStringList();
+}
+
+void TestMqttBridge::commands()
+{
+    QFETCH(int, before);
+    QFETCH(QStringList, messages);
+    QFETCH(int, after);
+    QFETCH(int, maxFrames);
+    QFETCH(int, ignored);
+    QFETCH(QStringList, stale);
+
+    startBridge(before, maxFrames ? 3 : 5, stale);
+    const int published = m_count.value(Base + "3/state");
+    for (const QString &message : std::as_const(messages))
+        publish(message);
+    if (maxFrames) {
+        const QList<int> masks = frames(after);
+        QVERIFY2(masks.size() >= 4 && masks.size() <= maxFrames, qPrintable(log()));
+        QVERIFY(masks.mid(masks.size() - 4) == QList<int>(4, after));
+    } else {
+        QTRY_VERIFY_WITH_TIMEOUT(log().contains("Port Hatası: Com - 5 (/nonexistent/tty5) bulunamadı"), Wait);
+        QTRY_VERIFY(m_count.value(Base + "3/state") > published);
+        QCOMPARE(m_wire.read(0), QByteArray());
+    }
+    QTRY_COMPARE(m_last.value(Base + "mask"), QByteArray::number(after));
+    for (int n = 1; n <= 8; ++n)
+        QCOMPARE(m_last.value(Base + QString::number(n) + "/state"),
+                 QByteArray(after & (1 << (n - 1)) ? "ON" : "OFF"));
+    QCOMPARE(relo::readSetting(m_dir.path(), relo::PortDataKey), QString::number(after));
+    QTRY_COMPARE(int(log().count(QStringLiteral("Yok sayıldı"))), ignored);
+}
+
+void TestMqttBridge::discovery()
+{
+    startBridge(0);
+    connectClient(); // a newcomer is handed the configs the broker keeps
+    QSet<QByteArray> ids;
+    for (int n = 1; n <= 8; ++n) {
+        QTRY_VERIFY(m_retained.contains(configTopic(n)));
+        const QJsonObject config = QJsonDocument::fromJson(m_last.value(configTopic(n))).object();
+        QCOMPARE(config.value("name").toString(), QStringLiteral("Çıkış %1").arg(n));
+        QCOMPARE(config.value("command_topic").toString(), Base + QString::number(n) + "/set");
+        QCOMPARE(config.value("device").toObject().value("name").toString(),
+                 QStringLiteral("RELO test"));
+        ids << config.value("unique_id").toString().toUtf8();
+    }
+    QCOMPARE(ids.size(), 8);
+    // Home Assistant restarted: everything again.
+    const int published = m_count.value(configTopic(1));
+    QVERIFY(m_client->publish(QStringLiteral("homeassistant/status"), "online", false));
+    QTRY_VERIFY(m_count.value(configTopic(1)) > published);
+}
+
+void TestMqttBridge::komutChange()
+{
+    startBridge(0);
+    QProcess komut;
+    komut.setProcessEnvironment(m_env);
+    komut.start(m_dir.filePath(QStringLiteral("RELOKomut")), {QStringLiteral("06-1")});
+    QVERIFY(komut.waitForFinished(Wait));
+    QCOMPARE(komut.exitCode(), 0);
+    QTRY_COMPARE(m_last.value(Base + "6/state"), QByteArray("ON"));
+    QCOMPARE(m_last.value(Base + "mask"), QByteArray("32"));
+}
+
+void TestMqttBridge::brokerRestart()
+{
+    startBridge(0);
+    m_broker->stop();
+    QVERIFY2(m_broker->start(), qPrintable(m_broker->errorString()));
+    m_last.clear();
+    // Back by itself, with everything published again: the broker kept nothing.
+    QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "availability"), QByteArray("online"), Wait);
+    QTRY_VERIFY(m_last.contains(configTopic(8)));
+    QTRY_COMPARE(m_last.value(Base + "mask"), QByteArray("0"));
+    publish(QStringLiteral("1/set=ON"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "1/state"), QByteArray("ON"), Wait);
+}
+
+void TestMqttBridge::offline_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("stopped") << int(SIGTERM);
+    QTest::newRow("killed: the last will") << int(SIGKILL);
+}
+
+void TestMqttBridge::offline()
+{
+    QFETCH(int, signal);
+    startBridge(0);
+    ::kill(pid_t(m_bridge->processId()), signal);
+    QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "availability"), QByteArray("offline"), Wait);
+}
+
+void TestMqttBridge::options_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output"); // the start of standard output, else of standard error
+
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "relo-mqtt 1.0.0\n";
+    QTest::newRow("node with a slash")
+        << QStringList{"--node", "a/b"} << 2 << "Geçersiz düğüm adı: \"a/b\"";
+    QTest::newRow("password on the command line")
+        << QStringList{"--password=secret"} << 2 << "Parola komut satırında verilmez";
+    QTest::newRow("unreadable password file")
+        << QStringList{"--user", "u", "--password-file", "/nonexistent"} << 1
+        << "Parola dosyası okunamadı: /nonexistent\n";
+}
+
+void TestMqttBridge::options()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QProcess bridge;
+    bridge.start(m_dir.filePath(QStringLiteral("relo-mqtt")), args);
+    QVERIFY(bridge.waitForFinished(Wait));
+    QCOMPARE(bridge.exitCode(), exitCode);
+    const QByteArray text =
+        exitCode ? bridge.readAllStandardError() : bridge.readAllStandardOutput();
+    QVERIFY2(QString::fromUtf8(text).startsWith(output), text.constData());
+}
+
+QTEST_GUILESS_MAIN(TestMqttBridge)
+#include "tst_mqttbridge.moc"
