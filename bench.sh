@@ -21,7 +21,7 @@ echo "- Qt: $(dpkg-query -W -f='${Version}' qt6-base-dev 2>/dev/null), build: Re
 echo
 echo "| measure | n | median | p99 | worst | floor | median/floor | target | |"
 echo "|---|---|---|---|---|---|---|---|---|"
-"$bench" komut build-bench/bin 20
+"$bench" komut build-bench/bin 40
 "$bench" burst build-bench/bin 5
 "$bench" mqtt build-bench/bin 40
 "$bench" ticks 240

@@ -394,6 +394,7 @@ void CommandQueue::step()
         return;
     }
     m_poll->stop();
+    m_lastBeat.invalidate(); // a new turn shows at once
     // The previous sender may have finished some of this process's changes just
     // before it let go.
     collectResults();
@@ -426,8 +427,13 @@ void CommandQueue::endTurn()
 
 void CommandQueue::heartbeat()
 {
-    if (m_turnFd >= 0)
-        ::futimens(m_turnFd, nullptr);
+    // Often enough for a waiting process to tell progress from a stall; not on
+    // every frame, which would stir the file system while frames are timed.
+    constexpr qint64 HeartbeatMs = 1000;
+    if (m_turnFd < 0 || (m_lastBeat.isValid() && !m_lastBeat.hasExpired(HeartbeatMs)))
+        return;
+    m_lastBeat.start();
+    ::futimens(m_turnFd, nullptr);
 }
 
 // Waiting: the process whose turn it is shows progress by touching the turn

@@ -178,6 +178,7 @@ private:
     bool m_saved = false;
     QList<Ticket> m_batch;
 
+    QElapsedTimer m_lastBeat; // this process's last sign of progress
     // The last sign of progress seen from the process whose turn it is.
     qint64 m_lastHeartbeat = -1;
     QElapsedTimer m_sinceHeartbeat;
