@@ -2,13 +2,40 @@
 #include "realserialport.h"
 #include "transmitter.h"
 
+#include <QDir>
 #include <QSignalSpy>
 #include <QTemporaryFile>
 #include <QTest>
 
 #include <future>
 
+#include <termios.h>
+#include <unistd.h>
+
 using namespace relo;
+
+namespace {
+
+// The line settings of this process's own open descriptor of `device`: speed,
+// character size, parity, stop bits, hardware flow control.
+QString lineSettings(const QString &device)
+{
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::System)) {
+        termios tio{};
+        if (QFileInfo(fds.filePath(fd)).symLinkTarget() == device &&
+            ::tcgetattr(fd.toInt(), &tio) == 0)
+            return QStringLiteral("%1 %2 %3 %4 %5")
+                .arg(::cfgetospeed(&tio) == B2400 ? "2400" : "?")
+                .arg((tio.c_cflag & CSIZE) == CS8 ? "8" : "?")
+                .arg(tio.c_cflag & PARENB ? "parity" : "N")
+                .arg(tio.c_cflag & CSTOPB ? "2" : "1")
+                .arg(tio.c_cflag & CRTSCTS ? "rtscts" : "none");
+    }
+    return {};
+}
+
+} // namespace
 
 // The real port against a pseudo-terminal pair: what reaches the far end of the line.
 class TestRealSerialPort : public QObject
@@ -49,6 +76,7 @@ void TestRealSerialPort::oneShotOnTheWire()
     QFETCH(int, mask);
     RealSerialPort port;
     QCOMPARE(port.openPort(1), SerialPort::OpenError::None);
+    QCOMPARE(lineSettings(m_pty.slavePath()), QStringLiteral("2400 8 N 1 none"));
     port.setRts(true); // no RTS line on a pseudo-terminal: must do no harm
     FrameTransmitter tx(&port, [mask] { return Mask(mask); });
     QSignalSpy finished(&tx, &FrameTransmitter::oneShotFinished);
