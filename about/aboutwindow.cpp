@@ -136,16 +136,15 @@ AboutWindow::AboutWindow(bool keepOnTop, QWidget *parent)
             [] { QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + mailAddress())); });
     connect(m_webLink, &ClickableLabel::clicked, this,
             [] { QDesktopServices::openUrl(QUrl(QStringLiteral("http://") + webHost())); });
-    // A move over any label is that label's own; only a move over the bare frame
-    // area resets the links.
     for (ClickableLabel *link : {m_mailLink, m_webLink}) {
         setForeground(link, linkColour);
         link->setCursor(Qt::PointingHandCursor);
         link->setMouseTracking(true);
         link->installEventFilter(this);
-        link->setAttribute(Qt::WA_NoMousePropagation);
     }
-    for (QLabel *label : {byline, date})
+    // A move over any label is that label's own; only a move over the bare frame
+    // area resets the links.
+    for (QLabel *label : std::initializer_list<QLabel *>{byline, m_mailLink, m_webLink, date})
         label->setAttribute(Qt::WA_NoMousePropagation);
 }
 
