@@ -100,8 +100,9 @@ bool writeWhole(const QString &temporary, const QString &path, const QByteArray 
 }
 
 // When the process of a /proc/<pid>/stat file started, in ns since boot (-1 when
-// it cannot be told), and its program name: field 22 is the start in clock
-// ticks, counted after the name, which may hold blanks and parentheses.
+// it cannot be told or the process has ended but was not yet reaped), and its
+// program name: field 22 is the start in clock ticks, counted after the name,
+// which may hold blanks and parentheses; field 3 is the state.
 qint64 startTimeOf(const QString &statPath, QByteArray *name = nullptr)
 {
     QFile stat(statPath);
@@ -114,8 +115,11 @@ qint64 startTimeOf(const QString &statPath, QByteArray *name = nullptr)
         return -1;
     if (name)
         *name = text.mid(open + 1, close - open - 1);
+    const QList<QByteArray> fields = text.mid(close + 2).split(' ');
+    if (fields.value(0) == "Z" || fields.value(0) == "X")
+        return -1;
     bool ok = false;
-    const qint64 ticks = text.mid(close + 2).split(' ').value(19).toLongLong(&ok);
+    const qint64 ticks = fields.value(19).toLongLong(&ok);
     const long perSecond = ::sysconf(_SC_CLK_TCK);
     return ok && perSecond > 0 ? ticks * (1000000000 / perSecond) : -1;
 }
