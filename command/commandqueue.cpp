@@ -184,19 +184,24 @@ bool CommandQueue::joinFolder()
                   .arg(::getpid())
                   .arg(QRandomGenerator::system()->generate(), 8, 16, QLatin1Char('0'));
     // The owner file is locked before it gets its name, so no reader ever finds
-    // it unlocked while this process lives.
+    // it unlocked while this process lives; and it is made under the order lock,
+    // so no reader takes the half-made file for one left by a dead process.
     const QString temporary = ticketPath(QLatin1Char('~') + m_owner);
     m_turnFd = openFile(QDir(m_folder).filePath(TurnFile), O_RDWR | O_CREAT);
     m_orderFd = openFile(QDir(m_folder).filePath(OrderFile), O_RDWR | O_CREAT);
-    m_ownerFd = openFile(temporary, O_RDWR | O_CREAT | O_EXCL);
-    if (m_turnFd < 0 || m_orderFd < 0 || m_ownerFd < 0 || !lock(m_ownerFd, LOCK_EX) ||
-        ::rename(encoded(temporary).constData(),
-                 encoded(ticketPath(m_owner, AliveSuffix)).constData()) != 0) {
+    const bool ordered = m_orderFd >= 0 && lock(m_orderFd, LOCK_EX);
+    if (ordered)
+        m_ownerFd = openFile(temporary, O_RDWR | O_CREAT | O_EXCL);
+    const bool joined = ordered && m_turnFd >= 0 && m_ownerFd >= 0 && lock(m_ownerFd, LOCK_EX) &&
+                        ::rename(encoded(temporary).constData(),
+                                 encoded(ticketPath(m_owner, AliveSuffix)).constData()) == 0;
+    if (!joined && m_ownerFd >= 0)
         QFile::remove(temporary);
+    if (ordered)
+        lock(m_orderFd, LOCK_UN);
+    if (!joined)
         leaveFolder();
-        return false;
-    }
-    return true;
+    return joined;
 }
 
 void CommandQueue::leaveFolder()
@@ -487,8 +492,10 @@ void CommandQueue::collectResults()
                       : outcome == int(Outcome::NotSaved) ? Outcome::NotSaved
                                                           : Outcome::PortFailed,
                       lineEnd < 0 ? QString() : QString::fromUtf8(text.mid(lineEnd + 1))}});
-        result.remove();
+        // The ticket goes before its result: a ticket seen without a result would
+        // be taken as still waiting and sent again.
         QFile::remove(ticketPath(it.key()));
+        result.remove();
         it = m_pending.erase(it);
     }
     for (const auto &[id, result] : done)
@@ -648,8 +655,8 @@ void CommandQueue::cancel()
     }
     if (!m_folder.isEmpty()) {
         for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
-            QFile::remove(ticketPath(it.key(), ResultSuffix));
             QFile::remove(ticketPath(it.key()));
+            QFile::remove(ticketPath(it.key(), ResultSuffix));
         }
     }
     m_pending.clear();
