@@ -245,7 +245,7 @@ private Q_SLOTS:
             QCOMPARE(frame, buildFrame(0));
     }
 
-    void realBytesOnPseudoTerminal()
+    void realPseudoTerminal()
     {
         PseudoTerminal line;
         QVERIFY2(line.open(), qPrintable(line.errorString()));
@@ -262,6 +262,14 @@ private Q_SLOTS:
         // The click's own byte at once, then the frames carry the new mask.
         QTRY_VERIFY((wire += line.read(0)).contains(buildFrame(0) + '\x04' + buildFrame(4)));
         QCOMPARE(panel.prompt->errors, 0);
+
+        // The far end goes away while connected, as a pulled USB adapter does.
+        line.close();
+        QTRY_COMPARE(panel.prompt->errors, 1);
+        panel.verifyState(false);
+        QCOMPARE(panel.entries(), QStringList());
+        panel.toggle(5); // the switches are out of reach again
+        QCOMPARE(panel.prompt->errors, 1);
     }
 
     void switches_data()
@@ -328,26 +336,6 @@ private Q_SLOTS:
             QVERIFY2(!call.startsWith("send"), qPrintable(call)); // nothing written after
         QCoreApplication::processEvents();
         QCOMPARE(panel.prompt->errors, 1); // one message for one failure
-    }
-
-    void realPortVanishes()
-    {
-        // The far end of the line goes away while connected, as a pulled USB adapter does.
-        PseudoTerminal line;
-        QVERIFY2(line.open(), qPrintable(line.errorString()));
-        const auto restore = mapOnlyPortOne(line.slavePath());
-        Panel panel({}, new RealSerialPort);
-        panel.choose("Com - 1", true);
-        panel.verifyState(true);
-        QByteArray wire;
-        QTRY_VERIFY(!(wire += line.read(0)).isEmpty()); // frames are flowing
-
-        line.close();
-        QTRY_COMPARE(panel.prompt->errors, 1);
-        panel.verifyState(false);
-        QCOMPARE(panel.entries(), QStringList());
-        panel.toggle(5); // the switches are out of reach again
-        QCOMPARE(panel.prompt->errors, 1);
     }
 
     void messageBoxes()
