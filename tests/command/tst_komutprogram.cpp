@@ -3,9 +3,9 @@
 
 #include "commandgrammar.h"
 #include "commandqueue.h"
-#include "files.h"
 #include "frame.h"
 #include "framedecoder.h"
+#include "programs.h"
 #include "pseudoterminal.h"
 #include "settingsfile.h"
 
@@ -33,13 +33,6 @@ QByteArray frames(int count, int mask)
     return relo::buildFrame(relo::Mask(mask)).repeated(count);
 }
 
-struct Outcome
-{
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
-
 } // namespace
 
 class TestKomutProgram : public QObject
@@ -56,7 +49,7 @@ private Q_SLOTS:
 private:
     QString iniPath() const { return relo::settingsPath(m_dir->path()); }
     QProcess *start(const QStringList &args);
-    Outcome run(const QStringList &args);
+    Outcome run(const QStringList &args) { return runProgram(m_program, args, m_env); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<relo::PseudoTerminal> m_wire;
@@ -68,9 +61,8 @@ void TestKomutProgram::init()
 {
     // A folder of its own, so ayar.ini lands beside this copy of the program.
     m_dir = std::make_unique<QTemporaryDir>();
-    m_program = m_dir->filePath(QStringLiteral("RELOKomut"));
-    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/RELOKomut"),
-                        m_program));
+    m_program = copyProgram(QStringLiteral("RELOKomut"), m_dir->path());
+    QVERIFY(!m_program.isEmpty());
     QVERIFY(writeFile(iniPath(), Saved));
     m_wire = std::make_unique<relo::PseudoTerminal>();
     QVERIFY2(m_wire->open(), qPrintable(m_wire->errorString()));
@@ -78,13 +70,7 @@ void TestKomutProgram::init()
     // Ports 3 (the saved one) and 1 (where an unusable PortNumber leads) are the
     // wire; every other number maps nowhere, so the machine's own devices never
     // count. No display: the program must do without one.
-    m_env = QProcessEnvironment::systemEnvironment();
-    for (int n = 1; n <= 10; ++n)
-        m_env.insert(QStringLiteral("RELO_COM%1").arg(n),
-                     n == 1 || n == 3 ? m_wire->slavePath()
-                                      : QStringLiteral("/nonexistent/tty%1").arg(n));
-    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        m_env.remove(QLatin1String(name));
+    m_env = portEnvironment({{1, m_wire->slavePath()}, {3, m_wire->slavePath()}});
 }
 
 QProcess *TestKomutProgram::start(const QStringList &args)
@@ -93,15 +79,6 @@ QProcess *TestKomutProgram::start(const QStringList &args)
     process->setProcessEnvironment(m_env);
     process->start(m_program, args);
     return process;
-}
-
-Outcome TestKomutProgram::run(const QStringList &args)
-{
-    const std::unique_ptr<QProcess> process(start(args));
-    if (!process->waitForFinished(20000) || process->exitStatus() != QProcess::NormalExit)
-        return {};
-    return {process->exitCode(), QString::fromUtf8(process->readAllStandardOutput()),
-            QString::fromUtf8(process->readAllStandardError())};
 }
 
 void TestKomutProgram::run_data()

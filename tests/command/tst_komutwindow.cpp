@@ -2,8 +2,9 @@
 // run of the built program cannot see (port calls and RTS, widgets, layout).
 
 #include "fakeserialport.h"
-#include "files.h"
 #include "komutwindow.h"
+#include "modal.h"
+#include "programs.h"
 #include "settingsfile.h"
 
 #include <QApplication>
@@ -54,17 +55,6 @@ void checkFace(QWidget *window, bool runMode)
     QCOMPARE(window->findChild<QWidget *>("Frame2")->isVisible(), runMode);
 }
 
-// Hands the next modal window to `inside` as soon as it shows, then closes it.
-void whenModal(const std::function<void(QWidget *)> &inside)
-{
-    QTimer::singleShot(0, [inside] {
-        if (QWidget *modal = QApplication::activeModalWidget()) {
-            inside(modal);
-            modal->close();
-        }
-    });
-}
-
 } // namespace
 
 class TestKomutWindow : public QObject
@@ -75,7 +65,6 @@ private Q_SLOTS:
     void run();
     void setup_data();
     void setup();
-    void setupSaveFails();
 };
 
 void TestKomutWindow::run_data()
@@ -161,25 +150,28 @@ void TestKomutWindow::run()
 
 void TestKomutWindow::setup_data()
 {
-    QTest::addColumn<QByteArray>("saved"); // PortNumber; null: no ayar.ini
+    QTest::addColumn<QByteArray>("saved"); // PortNumber; null: no ayar.ini; "gone": no folder
     QTest::addColumn<QString>("selected");
     QTest::newRow("fresh folder") << QByteArray() << QString();
     QTest::newRow("fraction") << QByteArray("5.9") << "Com - 5";
     QTest::newRow("not listed") << QByteArray("3") << QString();
+    QTest::newRow("folder gone") << QByteArray("gone") << QString();
 }
 
 void TestKomutWindow::setup()
 {
     QFETCH(QByteArray, saved);
     QFETCH(QString, selected);
-    QTemporaryDir folder;
-    const QString path = relo::settingsPath(folder.path());
-    const QByteArray before = saved.isNull() ? QByteArray() : ini(saved, "9");
-    QVERIFY(saved.isNull() || writeFile(path, before));
+    const bool gone = saved == "gone";
+    QTemporaryDir temp;
+    const QString folder = gone ? temp.filePath("gone") : temp.path();
+    const QString path = relo::settingsPath(folder);
+    const QByteArray before = saved.isNull() || gone ? QByteArray() : ini(saved, "9");
+    QVERIFY(before.isNull() || writeFile(path, before));
     FakeSerialPort port;
     port.setPresent({2, 5, 10});
     {
-        KomutWindow window(QString(), folder.path(), &port);
+        KomutWindow window(QString(), folder, &port);
         window.show();
         checkFace(&window, false);
         auto *list = child<QComboBox>(&window, "Combo1");
@@ -192,8 +184,16 @@ void TestKomutWindow::setup()
         list->setFocus();
         QTest::keyClick(list, Qt::Key_End); // a choice
         QVERIFY(save->isEnabled());
+        QStringList warning;
+        if (gone)
+            whenModal([&warning](QWidget *box) { warning = boxContents(box); });
         QTest::mouseClick(save, Qt::LeftButton);
-        QCOMPARE(readFile(path), ini("10", "0"));
+        QCOMPARE(readFile(path), gone ? QByteArray() : ini("10", "0"));
+        QVERIFY2(!gone || (warning.value(0) == "RELOKomut" &&
+                           warning.value(1).startsWith("ayar.ini yazılamadı") &&
+                           warning.mid(2) == QStringList{"*Tamam"}),
+                 qPrintable(warning.join(u'|')));
+        QCOMPARE(window.status(), gone ? KomutWindow::NotSaved : KomutWindow::Done);
         QVERIFY(window.isVisible());
 
         QString about;
@@ -204,32 +204,9 @@ void TestKomutWindow::setup()
         QTest::mouseClick(child(&window, "Label2"), Qt::LeftButton);
         QCOMPARE(about, QStringLiteral("hakkinda"));
     }
-    KomutWindow again(QString(), folder.path(), &port);
-    QCOMPARE(child<QComboBox>(&again, "Combo1")->currentText(), QStringLiteral("Com - 10"));
+    KomutWindow again(QString(), folder, &port);
+    QCOMPARE(child<QComboBox>(&again, "Combo1")->currentText(), gone ? QString() : "Com - 10");
     QVERIFY(!child<QPushButton>(&again, "Command1")->isEnabled());
-}
-
-void TestKomutWindow::setupSaveFails()
-{
-    FakeSerialPort port;
-    port.setPresent({4});
-    QTemporaryDir folder;
-    KomutWindow window(QString(), folder.filePath("gone"), &port);
-    window.show();
-    child(&window, "Combo1")->setFocus();
-    QTest::keyClick(child(&window, "Combo1"), Qt::Key_Down); // a choice
-    QString warning;
-    whenModal([&warning](QWidget *box) {
-        warning = box->windowTitle() + ": " +
-                  box->findChild<QLabel *>(QStringLiteral("qt_msgbox_label"))->text();
-        for (const QPushButton *button : box->findChildren<QPushButton *>())
-            warning += " [" + button->text() + "]";
-    });
-    QTest::mouseClick(child(&window, "Command1"), Qt::LeftButton);
-    QVERIFY2(warning.startsWith(QStringLiteral("RELOKomut: ayar.ini yazılamadı")),
-             qPrintable(warning));
-    QVERIFY2(warning.endsWith(QStringLiteral(" [Tamam]")), qPrintable(warning));
-    QCOMPARE(window.status(), KomutWindow::NotSaved);
 }
 
 QTEST_MAIN(TestKomutWindow)

@@ -2,8 +2,8 @@
 // made of pseudo-terminals and /dev/serial/by-id links in a folder of the test's
 // own, with a registry of its own.
 
-#include "files.h"
 #include "frame.h"
+#include "programs.h"
 #include "pseudoterminal.h"
 
 #include <QProcess>
@@ -28,12 +28,6 @@ private Q_SLOTS:
     void unusableDevices();
 
 private:
-    struct Outcome
-    {
-        int exitCode = -1;
-        QString out;
-        QString err;
-    };
     Outcome run(const QString &arg, char portNumber = '1');
     relo::PseudoTerminal &pty(QChar name);
     QString link(QChar name) const { return m_dir->filePath(QStringLiteral("by-id/usb-")) + name; }
@@ -50,8 +44,7 @@ void TestPortRegistry::init()
     m_ptys.clear();
     m_dir = std::make_unique<QTemporaryDir>();
     QVERIFY(QDir(m_dir->path()).mkpath(QStringLiteral("by-id")));
-    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/RELOKomut"),
-                        m_dir->filePath("RELOKomut")));
+    QVERIFY(!copyProgram(QStringLiteral("RELOKomut"), m_dir->path()).isEmpty());
     m_env = QProcessEnvironment::systemEnvironment();
     m_env.insert(QStringLiteral("RELO_SERIAL_DIR"), m_dir->path());
     m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
@@ -70,17 +63,11 @@ relo::PseudoTerminal &TestPortRegistry::pty(QChar name)
 }
 
 // RELOKomut with one argument, port `portNumber` saved in its ayar.ini.
-TestPortRegistry::Outcome TestPortRegistry::run(const QString &arg, char portNumber)
+Outcome TestPortRegistry::run(const QString &arg, char portNumber)
 {
     writeFile(m_dir->filePath(QStringLiteral("ayar.ini")),
               QByteArray("[RELO]\nPortNumber=") + portNumber + "\nPortData=0\n");
-    QProcess process;
-    process.setProcessEnvironment(m_env);
-    process.start(m_dir->filePath(QStringLiteral("RELOKomut")), {arg});
-    if (!process.waitForFinished(20000))
-        return {};
-    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-            QString::fromUtf8(process.readAllStandardError())};
+    return runProgram(m_dir->filePath(QStringLiteral("RELOKomut")), {arg}, m_env);
 }
 
 // Steps, separated by blanks: +A plugs adapter A in, -A pulls it out; ?1A2B: the

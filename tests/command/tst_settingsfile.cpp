@@ -1,4 +1,4 @@
-#include "files.h"
+#include "programs.h"
 #include "settingsfile.h"
 
 #include <QDir>
@@ -51,6 +51,7 @@ void TestSettingsFile::readThenWrite_data()
     row("binary value", "binary", "Bozuk", QStringView(u"\uFFFD\0\uFFFD", 3).toString());
     row("300 digits", "long", "PortNumber", QString("0123456789").repeated(30).left(254));
     row("300 two-byte letters", "long", "PortData", QString("ş").repeated(254));
+    row("cut between a surrogate pair", "long", "Emoji", "a" + QString("😀").repeated(126));
     row("no final line end, add section", "nofinal", "PortData", "", "5", "nofinal");
     row("no final line end, add key", "nofinal-relo", "PortData", "", "0", "nofinal-relo-added");
     row("no final line end, replace", "nofinal-relo", "PortNumber", "3", "4",

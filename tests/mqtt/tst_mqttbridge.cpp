@@ -4,6 +4,7 @@
 #include "framedecoder.h"
 #include "localbroker.h"
 #include "mqttclient.h"
+#include "programs.h"
 #include "pseudoterminal.h"
 #include "settingsfile.h"
 
@@ -42,8 +43,7 @@ private Q_SLOTS:
     void discovery();
     void komutChange();
     void brokerRestart();
-    void offline_data();
-    void offline();
+    void killed();
     void options_data();
     void options();
 
@@ -76,22 +76,19 @@ void TestMqttBridge::initTestCase()
     m_broker = std::make_unique<relo::LocalBroker>(m_dir.path());
     QVERIFY2(m_broker->start(), qPrintable(m_broker->errorString()));
     for (const QString program : {"relo-mqtt", "RELOKomut"})
-        QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + u'/' + program,
-                            m_dir.filePath(program)));
+        QVERIFY(!copyProgram(program, m_dir.path()).isEmpty());
     QVERIFY2(m_wire.open(), qPrintable(m_wire.errorString()));
-    // Port 3 is the wire; every other number maps nowhere.
-    m_env = QProcessEnvironment::systemEnvironment();
-    for (int n = 1; n <= 10; ++n)
-        m_env.insert(QStringLiteral("RELO_COM%1").arg(n),
-                     n == 3 ? m_wire.slavePath() : QStringLiteral("/nonexistent/tty%1").arg(n));
+    m_env = portEnvironment({{3, m_wire.slavePath()}}); // port 3 is the wire
 }
 
 void TestMqttBridge::cleanup()
 {
-    if (m_bridge) {
-        m_bridge->terminate(); // "offline", as systemctl stop would leave it
-        m_bridge->waitForFinished(Wait);
-        QCOMPARE(m_bridge->state(), QProcess::NotRunning);
+    bool stopped = true;
+    if (m_bridge) { // as systemctl stop does: it ends and says "offline" itself
+        m_bridge->terminate();
+        stopped = m_bridge->waitForFinished(Wait) && QTest::qWaitFor([this] {
+                      return m_last.value(Base + "availability") == "offline";
+                  });
     }
     if (QTest::currentTestFailed())
         qWarning().noquote() << log();
@@ -104,6 +101,7 @@ void TestMqttBridge::cleanup()
     m_client.reset();
     m_bridge.reset();
     m_log.clear();
+    QVERIFY(stopped);
 }
 
 void TestMqttBridge::connectClient()
@@ -127,15 +125,13 @@ void TestMqttBridge::connectClient()
 // The [MQTT] section names the broker and a node that the command line overrides.
 void TestMqttBridge::startBridge(int mask, int port, const QStringList &stale)
 {
-    QFile ini(relo::settingsPath(m_dir.path()));
-    QVERIFY(ini.open(QIODevice::WriteOnly));
-    ini.write(QStringLiteral("[RELO]\nPortNumber=%1\nPortData=%2\n[MQTT]\nHost=127.0.0.1\n"
-                             "Port=%3\nNode=fromfile\n")
-                  .arg(port)
-                  .arg(mask)
-                  .arg(m_broker->port())
-                  .toUtf8());
-    ini.close();
+    QVERIFY(writeFile(relo::settingsPath(m_dir.path()),
+                      QStringLiteral("[RELO]\nPortNumber=%1\nPortData=%2\n[MQTT]\n"
+                                     "Host=127.0.0.1\nPort=%3\nNode=fromfile\n")
+                          .arg(port)
+                          .arg(mask)
+                          .arg(m_broker->port())
+                          .toUtf8()));
     m_last.clear();
     m_retained.clear();
     connectClient();
@@ -201,19 +197,12 @@ void TestMqttBridge::commands_data()
         eightOff << QStringLiteral("%1/set=OFF").arg(n);
     QTest::newRow("eight off") << 255 << eightOff << 0 << 12 << 0 << QStringList();
     // Nothing sent, nothing saved: only the last, good, command reaches the wire.
+    const QStringList bad =
+        QStringLiteral("3/set=FOO|3/set=|3/set=on|9/set=ON|0/set=OFF|3/set/x=ON|"
+                       "3/get=ON|mask/set=256|mask/set=-1|mask/set= 12")
+            .split(u'|');
     QTest::newRow("bad input") << 0
-                               << QStringList{"3/set=FOO",
-                                              "3/set=",
-                                              "3/set=on",
-                                              "9/set=ON",
-                                              "0/set=OFF",
-                                              "3/set/x=ON",
-                                              "3/get=ON",
-                                              "mask/set=256",
-                                              "mask/set=-1",
-                                              "mask/set= 12",
-                                              "3/set=" + QString(100000, u'1'),
-                                              "8/set=ON"}
+                               << bad + QStringList{"3/set=" + QString(100000, u'1'), "8/set=ON"}
                                << 128 << 4 << 12 << QStringList{"5/set=ON"};
     // The state is published again, so that a dashboard switch flips back.
     QTest::newRow("port missing") << 0 << QStringList{"3/set=ON"} << 0 << 0 << 0 << QStringList();
@@ -237,7 +226,8 @@ void TestMqttBridge::commands()
         QVERIFY2(masks.size() >= 4 && masks.size() <= maxFrames, qPrintable(log()));
         QVERIFY(masks.mid(masks.size() - 4) == QList<int>(4, after));
     } else {
-        QTRY_VERIFY_WITH_TIMEOUT(log().contains("Port Hatası: Com - 5 (/nonexistent/tty5) bulunamadı"), Wait);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            log().contains("Port Hatası: Com - 5 (/nonexistent/tty5) bulunamadı"), Wait);
         QTRY_VERIFY(m_count.value(Base + "3/state") > published);
         QCOMPARE(m_wire.read(0), QByteArray());
     }
@@ -273,11 +263,7 @@ void TestMqttBridge::discovery()
 void TestMqttBridge::komutChange()
 {
     startBridge(0);
-    QProcess komut;
-    komut.setProcessEnvironment(m_env);
-    komut.start(m_dir.filePath(QStringLiteral("RELOKomut")), {QStringLiteral("06-1")});
-    QVERIFY(komut.waitForFinished(Wait));
-    QCOMPARE(komut.exitCode(), 0);
+    QCOMPARE(runProgram(m_dir.filePath(QStringLiteral("RELOKomut")), {"06-1"}, m_env).exitCode, 0);
     QTRY_COMPARE(m_last.value(Base + "6/state"), QByteArray("ON"));
     QCOMPARE(m_last.value(Base + "mask"), QByteArray("32"));
 }
@@ -296,19 +282,13 @@ void TestMqttBridge::brokerRestart()
     QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "1/state"), QByteArray("ON"), Wait);
 }
 
-void TestMqttBridge::offline_data()
+// The broker says "offline" for it: the last will.
+void TestMqttBridge::killed()
 {
-    QTest::addColumn<int>("signal");
-    QTest::newRow("stopped") << int(SIGTERM);
-    QTest::newRow("killed: the last will") << int(SIGKILL);
-}
-
-void TestMqttBridge::offline()
-{
-    QFETCH(int, signal);
     startBridge(0);
-    ::kill(pid_t(m_bridge->processId()), signal);
+    ::kill(pid_t(m_bridge->processId()), SIGKILL);
     QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "availability"), QByteArray("offline"), Wait);
+    m_bridge.reset();
 }
 
 void TestMqttBridge::options_data()
@@ -332,13 +312,10 @@ void TestMqttBridge::options()
     QFETCH(QStringList, args);
     QFETCH(int, exitCode);
     QFETCH(QString, output);
-    QProcess bridge;
-    bridge.start(m_dir.filePath(QStringLiteral("relo-mqtt")), args);
-    QVERIFY(bridge.waitForFinished(Wait));
-    QCOMPARE(bridge.exitCode(), exitCode);
-    const QByteArray text =
-        exitCode ? bridge.readAllStandardError() : bridge.readAllStandardOutput();
-    QVERIFY2(QString::fromUtf8(text).startsWith(output), text.constData());
+    const Outcome outcome = runProgram(m_dir.filePath(QStringLiteral("relo-mqtt")), args);
+    QCOMPARE(outcome.exitCode, exitCode);
+    const QString text = exitCode ? outcome.err : outcome.out;
+    QVERIFY2(text.startsWith(output), qPrintable(text));
 }
 
 QTEST_GUILESS_MAIN(TestMqttBridge)

@@ -1,12 +1,5 @@
 #include "fakeserialport.h"
 
-void FakeSerialPort::receive(const QByteArray &bytes)
-{
-    m_input += bytes;
-    if (m_open && m_threshold > 0 && m_input.size() >= m_threshold)
-        Q_EMIT received();
-}
-
 relo::SerialPort::OpenError FakeSerialPort::openPort(int portNumber)
 {
     closePort();
@@ -17,7 +10,7 @@ relo::SerialPort::OpenError FakeSerialPort::openPort(int portNumber)
     if (!m_present.contains(portNumber)) {
         result = OpenError::Missing;
         line += QStringLiteral(" missing");
-    } else if (m_busy.value(portNumber)) {
+    } else if (m_busy.contains(portNumber)) {
         result = OpenError::Busy;
         line += QStringLiteral(" busy");
     }
@@ -55,20 +48,4 @@ bool FakeSerialPort::send(const QByteArray &bytes)
     m_calls << QStringLiteral("send %1").arg(bytes.size());
     m_writes << bytes;
     return true;
-}
-
-void FakeSerialPort::setReceiveThreshold(int threshold, int inputLen)
-{
-    m_calls << QStringLiteral("threshold %1 %2").arg(threshold).arg(inputLen);
-    m_threshold = threshold;
-    m_inputLen = inputLen;
-}
-
-QByteArray FakeSerialPort::drainInput()
-{
-    const int n = m_inputLen > 0 ? qMin(m_inputLen, int(m_input.size())) : int(m_input.size());
-    const QByteArray read = m_input.left(n);
-    m_input.remove(0, n);
-    m_calls << QStringLiteral("drainInput %1").arg(n);
-    return read;
 }

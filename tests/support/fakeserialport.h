@@ -3,7 +3,6 @@
 #include "serialport.h"
 
 #include <QByteArray>
-#include <QHash>
 #include <QList>
 #include <QSet>
 #include <QStringList>
@@ -13,7 +12,7 @@
 // calls() holds one line per call:
 //   "open 3" / "open 3 missing" / "open 3 busy", "close", "rts 1" / "rts 0",
 //   "send <n>" (n bytes, the bytes themselves are in writes()), "send failed",
-//   "drain", "threshold <t> <len>", "drainInput <n>".
+//   "drain", "threshold <t> <len>".
 // Ports that "exist" are set with setPresent(); setBusy() makes one fail as held
 // by another program; unplug() makes the open port fail as a pulled adapter does:
 // the next send() returns false, the port closes and failed() is emitted from
@@ -25,10 +24,8 @@ public:
     using relo::SerialPort::SerialPort;
 
     void setPresent(const QList<int> &ports) { m_present = QSet<int>(ports.begin(), ports.end()); }
-    void setBusy(int port, bool busy = true) { m_busy[port] = busy; }
+    void setBusy(int port) { m_busy = {port}; }
     void unplug() { m_unplugged = true; }
-    // Bytes arriving from the far end; emits received() once the threshold is met.
-    void receive(const QByteArray &bytes);
 
     const QStringList &calls() const { return m_calls; }
     const QList<QByteArray> &writes() const { return m_writes; }
@@ -46,19 +43,19 @@ public:
     void setRts(bool on) override;
     bool send(const QByteArray &bytes) override;
     void drain() override { m_calls << QStringLiteral("drain"); }
-    void setReceiveThreshold(int threshold, int inputLen) override;
-    QByteArray drainInput() override;
+    void setReceiveThreshold(int threshold, int inputLen) override
+    {
+        m_calls << QStringLiteral("threshold %1 %2").arg(threshold).arg(inputLen);
+    }
+    QByteArray drainInput() override { return {}; } // nothing ever arrives
 
 private:
     QSet<int> m_present;
-    QHash<int, bool> m_busy;
+    QSet<int> m_busy;
     QStringList m_calls;
     QList<QByteArray> m_writes;
-    QByteArray m_input;
     bool m_open = false;
     bool m_rts = false;
     bool m_unplugged = false;
     int m_portNumber = 0;
-    int m_threshold = 0;
-    int m_inputLen = 0;
 };

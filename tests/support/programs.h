@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+// Whole-file reads and writes, and the built programs run as separate processes.
+
+QByteArray readFile(const QString &path);
+bool writeFile(const QString &path, const QByteArray &bytes);
+
+struct Outcome
+{
+    int exitCode = -1; // -1: did not end by itself within 20 s
+    QString out;
+    QString err;
+};
+Outcome runProgram(const QString &program, const QStringList &args,
+                   const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
+
+// Copies the built `name` from beside the test into `folder`, so that its ayar.ini
+// lands there; returns the copy's path.
+QString copyProgram(const QString &name, const QString &folder);
+
+// This environment without a display, port n naming ports.value(n) or a path that
+// does not exist: the machine's own devices never count.
+QProcessEnvironment portEnvironment(const QHash<int, QString> &ports);
