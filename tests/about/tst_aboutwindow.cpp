@@ -5,7 +5,6 @@
 #include <QDesktopServices>
 #include <QLabel>
 #include <QTest>
-#include <QTimer>
 
 #include <array>
 
@@ -43,13 +42,6 @@ QString look(QWidget *window, const char *name)
     return link->font().underline() ? text + QStringLiteral(" underlined") : text;
 }
 
-// Opens the About window as the programs do; `inside` runs while it shows.
-void openAbout(bool keepOnTop, const std::function<void(QWidget *)> &inside)
-{
-    whenModal(inside);
-    AboutWindow::showModal(keepOnTop);
-}
-
 } // namespace
 
 class TestAboutWindow : public QObject
@@ -85,7 +77,7 @@ void TestAboutWindow::opening()
         {"Label8", "red underlined", "red underlined"},  // another label is no frame
         {"Frame1", "black", "black"},
         {"Label10", "black", "red underlined"}};
-    openAbout(keepOnTop, [&moves](QWidget *about) {
+    whenModal([&moves](QWidget *about) {
         QTest::mouseMove(about, QPoint(1, 1)); // Qt drops a move that goes nowhere
         for (const auto &[name, mail, web] : moves) {
             auto *over = about->findChild<QWidget *>(QLatin1String(name));
@@ -101,6 +93,7 @@ void TestAboutWindow::opening()
         QTest::mouseDClick(label(about, "Label10"), Qt::LeftButton);
         QTest::mouseRelease(label(about, "Label10"), Qt::LeftButton);
     });
+    AboutWindow::showModal(keepOnTop);
     for (const char *scheme : {"mailto", "http"})
         QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
     QCOMPARE(catcher.urls, (QList<QUrl>{QUrl("mailto:" + AboutWindow::mailAddress()),
@@ -108,12 +101,13 @@ void TestAboutWindow::opening()
 
     // The second opening is a new window in its design state.
     bool seen = false;
-    openAbout(keepOnTop, [&seen, keepOnTop](QWidget *about) {
+    whenModal([&seen, keepOnTop](QWidget *about) {
         seen = about->objectName() == QLatin1String("hakkinda");
         QCOMPARE(about->windowTitle(), QStringLiteral("Hakkında"));
         QCOMPARE(bool(about->windowFlags() & Qt::WindowStaysOnTopHint), keepOnTop);
         QCOMPARE(look(about, "Label9") + look(about, "Label10"), QStringLiteral("startstart"));
     });
+    AboutWindow::showModal(keepOnTop);
     QVERIFY(seen);
 }
 

@@ -26,7 +26,6 @@ void TestCommandGrammar::applyCommand_data()
         QTest::addRow("'%s' on %d", command, loaded) << command << loaded << mask << status;
     };
     row("03-1", 0, 4, "Çıkış-3 Açıldı");
-    row("01-1", 4, 5, "Çıkış-1 Açıldı");
     row("03-0", 5, 1, "Çıkış-3 Kapandı");
     row("08-0", 255, 127, "Çıkış-8 Kapandı");
     row("03-1", 4, 4, "Çıkış-3 Açıldı");   // already on

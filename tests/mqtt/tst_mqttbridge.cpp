@@ -40,10 +40,7 @@ private Q_SLOTS:
     void cleanup();
     void commands_data();
     void commands();
-    void discovery();
-    void komutChange();
-    void brokerRestart();
-    void killed();
+    void lifetime();
     void options_data();
     void options();
 
@@ -125,13 +122,12 @@ void TestMqttBridge::connectClient()
 // The [MQTT] section names the broker and a node that the command line overrides.
 void TestMqttBridge::startBridge(int mask, int port, const QStringList &stale)
 {
-    QVERIFY(writeFile(relo::settingsPath(m_dir.path()),
-                      QStringLiteral("[RELO]\nPortNumber=%1\nPortData=%2\n[MQTT]\n"
-                                     "Host=127.0.0.1\nPort=%3\nNode=fromfile\n")
-                          .arg(port)
-                          .arg(mask)
-                          .arg(m_broker->port())
-                          .toUtf8()));
+    QVERIFY(writeFile(
+        relo::settingsPath(m_dir.path()),
+        QStringLiteral("[RELO]\nPortNumber=%1\nPortData=%2\n[MQTT]\n"
+                       "Host=127.0.0.1\nPort=%3\nNode=fromfile\n")
+            .arg(QString::number(port), QString::number(mask), QString::number(m_broker->port()))
+            .toUtf8()));
     m_last.clear();
     m_retained.clear();
     connectClient();
@@ -187,7 +183,6 @@ void TestMqttBridge::commands_data()
     QTest::addColumn<int>("ignored");       // log lines
     QTest::addColumn<QStringList>("stale"); // retained commands there before the bridge
 
-    QTest::newRow("switch") << 0 << QStringList{"3/set=ON"} << 4 << 4 << 0 << QStringList();
     QTest::newRow("1 and 0") << 4 << QStringList{"2/set=1", "3/set=0"} << 2 << 8 << 0
                              << QStringList();
     QTest::newRow("whole mask in one send")
@@ -239,7 +234,8 @@ void TestMqttBridge::commands()
     QTRY_COMPARE(int(log().count(QStringLiteral("Yok sayıldı"))), ignored);
 }
 
-void TestMqttBridge::discovery()
+// Discovery, a broker restart, a change from RELOKomut, and the end.
+void TestMqttBridge::lifetime()
 {
     startBridge(0);
     connectClient(); // a newcomer is handed the configs the broker keeps
@@ -258,19 +254,7 @@ void TestMqttBridge::discovery()
     const int published = m_count.value(configTopic(1));
     QVERIFY(m_client->publish(QStringLiteral("homeassistant/status"), "online", false));
     QTRY_VERIFY(m_count.value(configTopic(1)) > published);
-}
-
-void TestMqttBridge::komutChange()
-{
-    startBridge(0);
-    QCOMPARE(runProgram(m_dir.filePath(QStringLiteral("RELOKomut")), {"06-1"}, m_env).exitCode, 0);
-    QTRY_COMPARE(m_last.value(Base + "6/state"), QByteArray("ON"));
-    QCOMPARE(m_last.value(Base + "mask"), QByteArray("32"));
-}
-
-void TestMqttBridge::brokerRestart()
-{
-    startBridge(0);
+    // The broker restarted.
     m_broker->stop();
     QVERIFY2(m_broker->start(), qPrintable(m_broker->errorString()));
     m_last.clear();
@@ -280,12 +264,11 @@ void TestMqttBridge::brokerRestart()
     QTRY_COMPARE(m_last.value(Base + "mask"), QByteArray("0"));
     publish(QStringLiteral("1/set=ON"));
     QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "1/state"), QByteArray("ON"), Wait);
-}
-
-// The broker says "offline" for it: the last will.
-void TestMqttBridge::killed()
-{
-    startBridge(0);
+    // A change RELOKomut makes is published too.
+    QCOMPARE(runProgram(m_dir.filePath(QStringLiteral("RELOKomut")), {"06-1"}, m_env).exitCode, 0);
+    QTRY_COMPARE(m_last.value(Base + "mask"), QByteArray("33"));
+    QCOMPARE(m_last.value(Base + "6/state"), QByteArray("ON"));
+    // Killed, it is marked "offline" by the broker: the last will.
     ::kill(pid_t(m_bridge->processId()), SIGKILL);
     QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "availability"), QByteArray("offline"), Wait);
     m_bridge.reset();
@@ -297,7 +280,6 @@ void TestMqttBridge::options_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("output"); // the start of standard output, else of standard error
 
-    QTest::newRow("version") << QStringList{"--version"} << 0 << "relo-mqtt 1.0.0\n";
     QTest::newRow("node with a slash")
         << QStringList{"--node", "a/b"} << 2 << "Geçersiz düğüm adı: \"a/b\"";
     QTest::newRow("password on the command line")

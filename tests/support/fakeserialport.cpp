@@ -5,18 +5,15 @@ relo::SerialPort::OpenError FakeSerialPort::openPort(int portNumber)
     closePort();
     m_portNumber = portNumber;
     m_unplugged = false;
-    QString line = QStringLiteral("open %1").arg(portNumber);
-    OpenError result = OpenError::None;
-    if (!m_present.contains(portNumber)) {
-        result = OpenError::Missing;
-        line += QStringLiteral(" missing");
-    } else if (m_busy.contains(portNumber)) {
-        result = OpenError::Busy;
-        line += QStringLiteral(" busy");
-    }
-    m_calls << line;
-    m_open = result == OpenError::None;
-    return result;
+    const bool missing = !m_present.contains(portNumber);
+    const bool busy = !missing && m_busy.contains(portNumber);
+    m_calls << QStringLiteral("open %1%2")
+                   .arg(portNumber)
+                   .arg(missing ? " missing"
+                        : busy  ? " busy"
+                                : "");
+    m_open = !missing && !busy;
+    return missing ? OpenError::Missing : busy ? OpenError::Busy : OpenError::None;
 }
 
 void FakeSerialPort::closePort()
