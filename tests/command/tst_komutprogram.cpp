@@ -74,8 +74,8 @@ private:
 
 void TestKomutProgram::init()
 {
-    // A folder of its own, so ayar.ini lands beside this copy of the program.
     m_ptys.clear();
+    // A folder of its own, so ayar.ini lands beside this copy of the program.
     m_dir = std::make_unique<QTemporaryDir>();
     m_program = copyProgram(QStringLiteral("RELOKomut"), m_dir->path());
     QVERIFY(!m_program.isEmpty());
