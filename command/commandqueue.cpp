@@ -4,10 +4,13 @@
 #include "portscan.h"
 #include "serialport.h"
 #include "settingsfile.h"
+#include "settingsfolder.h"
 #include "transmitter.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QRandomGenerator>
 #include <QRegularExpression>
@@ -21,7 +24,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-// The queue's files, in a folder beside ayar.ini:
+// The queue's files, in a folder beside ayar.ini (or, where this user cannot make
+// one there, in a private folder named after the ayar.ini it serves):
 //
 //   sira                  locked briefly while a ticket is added or the tickets read,
 //                         so that order numbers and what a reader sees agree
@@ -32,6 +36,8 @@
 //   <ticket>.sonuc        the outcome of a ticket sent by another process:
 //                         the outcome's number, a line break, the error line
 //   ~<owner>              a file being written, renamed into place when whole
+//   kaydedilmedi          the mask last sent when ayar.ini could not be written,
+//                         and the size and time of the ayar.ini it stands in for
 //
 // Locks are flock() locks: the system drops them when their process ends, however
 // it ends, so a dead process's tickets are recognised and removed.
@@ -43,6 +49,7 @@ namespace {
 const QString FolderName = QStringLiteral(".ayar.ini.kuyruk");
 const QString TurnFile = QStringLiteral("port");
 const QString OrderFile = QStringLiteral("sira");
+const QString UnsavedFile = QStringLiteral("kaydedilmedi");
 const char *const AliveSuffix = ".canli";
 const char *const ResultSuffix = ".sonuc";
 // A ticket's name: the time its change was made (ns since boot), a number that
@@ -133,6 +140,18 @@ qint64 modifiedNs(int fd)
     return qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
 }
 
+// Makes `path` with mode 0700 unless it exists, and says whether it is a folder
+// (not a link) of this user's that no one else may enter.
+bool makePrivateFolder(const QString &path)
+{
+    if (::mkdir(encoded(path).constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat info
+    {};
+    return ::lstat(encoded(path).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+           info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
+}
+
 } // namespace
 
 CommandQueue::CommandQueue(SerialPort *port, const QString &settingsFolder, QObject *parent)
@@ -174,7 +193,41 @@ bool CommandQueue::joinFolder()
 {
     if (!m_folder.isEmpty())
         return true;
-    const QString folder = queueFolder(m_settingsFolder);
+    // Beside ayar.ini where this user may make it; otherwise (an install the user
+    // cannot write, a read-only shipped ayar.ini) in a folder of this user's own.
+    if (joinFolderAt(queueFolder(m_settingsFolder)))
+        return true;
+    const QString own = privateQueueFolder();
+    return !own.isEmpty() && joinFolderAt(own);
+}
+
+// The queue of this ayar.ini in a folder only this user may enter, for when none
+// can be made beside it: under $XDG_RUNTIME_DIR, else under /tmp. Either is
+// checked before use (a folder, this user's, closed to everyone else), so that
+// nobody else can plant or read tickets there. Empty when no such folder is had.
+QString CommandQueue::privateQueueFolder() const
+{
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    QString base;
+    if (!runtime.isEmpty() && QDir::isAbsolutePath(runtime) &&
+        makePrivateFolder(QDir(runtime).filePath(QStringLiteral("relo"))))
+        base = QDir(runtime).filePath(QStringLiteral("relo"));
+    else if (makePrivateFolder(QStringLiteral("/tmp/relo-%1").arg(::getuid())))
+        base = QStringLiteral("/tmp/relo-%1").arg(::getuid());
+    else
+        return {};
+    // One queue for each ayar.ini, whatever the path it was reached by.
+    const QString file = QFileInfo(settingsPath(m_settingsFolder)).absoluteFilePath();
+    const QString canonical = QFileInfo(file).canonicalFilePath();
+    const QByteArray key = QCryptographicHash::hash(
+        QFile::encodeName(canonical.isEmpty() ? file : canonical), QCryptographicHash::Sha1);
+    const QString folder =
+        QDir(base).filePath(QStringLiteral("kuyruk-") + QString::fromLatin1(key.toHex().left(16)));
+    return makePrivateFolder(folder) ? folder : QString();
+}
+
+bool CommandQueue::joinFolderAt(const QString &folder)
+{
     // Only the queue's own folder is made: a settings folder that does not exist
     // is not created on the way.
     if (::mkdir(encoded(folder).constData(), 0777) != 0 && errno != EEXIST)
@@ -512,7 +565,7 @@ void CommandQueue::tryOpenPort()
         m_port->setRts(true);
         // The mask is read only now, with the turn held: whoever sent before may
         // just have saved a newer one.
-        m_loadedMask = maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0);
+        m_loadedMask = savedMask();
         m_phase = Phase::Ready;
         Q_EMIT portTaken(m_loadedMask);
         if (!m_held && m_phase == Phase::Ready)
@@ -576,9 +629,44 @@ void CommandQueue::sendBatch()
     for (const Ticket &ticket : std::as_const(m_batch))
         m_newMask = ticket.change.appliedTo(m_newMask);
     m_saved = writeSetting(m_settingsFolder, PortDataKey, QString::number(m_newMask));
+    if (!m_folder.isEmpty()) {
+        const QString unsaved = QDir(m_folder).filePath(UnsavedFile);
+        if (m_saved)
+            QFile::remove(unsaved);
+        else
+            writeWhole(ticketPath(QLatin1Char('~') + m_owner), unsaved,
+                       QByteArray::number(m_newMask) + ' ' + settingsStamp());
+    }
     m_phase = Phase::Sending;
     Q_EMIT batchStarted(m_newMask);
     m_transmitter->startOneShot(m_firstFrameAtOnce);
+}
+
+// The size and modification time of ayar.ini: whether it is still the file a
+// mask that could not be saved was meant for.
+QByteArray CommandQueue::settingsStamp() const
+{
+    const QFileInfo file(settingsPath(m_settingsFolder));
+    if (!file.exists())
+        return "-";
+    return QByteArray::number(file.size()) + ':' +
+           QByteArray::number(file.lastModified().toMSecsSinceEpoch());
+}
+
+// The mask the outputs were last set to: PortData from ayar.ini, unless a batch
+// since could not be saved there (a read-only install, a service account); the
+// queue's folder then holds its mask for as long as ayar.ini stays as it was.
+Mask CommandQueue::savedMask() const
+{
+    const Mask saved = maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0);
+    if (m_folder.isEmpty())
+        return saved;
+    QFile file(QDir(m_folder).filePath(UnsavedFile));
+    if (!file.open(QIODevice::ReadOnly))
+        return saved;
+    const QList<QByteArray> fields = file.read(64).trimmed().split(' ');
+    const std::optional<Mask> unsaved = maskSetting(QString::fromLatin1(fields.value(0)));
+    return fields.size() == 2 && fields.at(1) == settingsStamp() && unsaved ? *unsaved : saved;
 }
 
 void CommandQueue::reapply()
@@ -592,8 +680,7 @@ void CommandQueue::onOneShotFinished()
     if (m_saved)
         finishBatch(Outcome::Sent, QString());
     else
-        finishBatch(Outcome::NotSaved,
-                    QStringLiteral("ayar.ini yazılamadı: %1").arg(settingsPath(m_settingsFolder)));
+        finishBatch(Outcome::NotSaved, settingsSaveError(m_settingsFolder));
 }
 
 void CommandQueue::failBatch(const QString &error)

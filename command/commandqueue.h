@@ -48,8 +48,9 @@ struct MaskChange
 // dropped; a batch it was sending is sent again by the next process. A process
 // waits for as long as the process sending ahead of it makes progress.
 //
-// Where no queue folder can be made beside ayar.ini, the changes of this process
-// go out on their own, without waiting for others.
+// Where no queue folder can be made beside ayar.ini, the queue lives in a folder
+// of this user's own under $XDG_RUNTIME_DIR or /tmp; where neither can be had,
+// the changes of this process go out on their own, without waiting for others.
 class CommandQueue : public QObject
 {
     Q_OBJECT
@@ -129,6 +130,8 @@ private:
     };
 
     bool joinFolder();
+    bool joinFolderAt(const QString &folder);
+    QString privateQueueFolder() const;
     void leaveFolder();
     QString ticketPath(const QString &name, const char *suffix = "") const;
     bool ownerAlive(const QString &owner);
@@ -150,6 +153,8 @@ private:
     void finishBatch(Outcome outcome, const QString &error);
     void report(const QList<int> &ids, Outcome outcome, const QString &error);
     void releasePort();
+    QByteArray settingsStamp() const;
+    Mask savedMask() const;
 
     SerialPort *const m_port;
     const QString m_settingsFolder;

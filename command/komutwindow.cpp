@@ -10,6 +10,7 @@
 #include "portregistry.h"
 #include "portscan.h"
 #include "settingsfile.h"
+#include "settingsfolder.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>
@@ -324,7 +325,7 @@ void KomutWindow::savePort()
         m_error.clear();
         return;
     }
-    m_error = QStringLiteral("ayar.ini yazılamadı: %1").arg(settingsPath(m_settingsFolder));
+    m_error = settingsSaveError(m_settingsFolder);
     showMessage(this, QMessageBox::Warning, QStringLiteral("RELOKomut"), m_error);
 }
 

@@ -115,8 +115,7 @@ int setPort(const QString &value)
     const QString folder = relo::settingsFolder(QCoreApplication::applicationDirPath());
     if (!relo::writeSetting(folder, relo::PortNumberKey, QString::number(number)) ||
         !relo::writeSetting(folder, relo::PortDataKey, QStringLiteral("0"))) {
-        printLine(stderr,
-                  QStringLiteral("ayar.ini yazılamadı: %1").arg(relo::settingsPath(folder)));
+        printLine(stderr, relo::settingsSaveError(folder));
         return relo::KomutWindow::NotSaved;
     }
     // Saved as asked; but a number no adapter holds yet is most likely a slip.

@@ -2,12 +2,14 @@
 
 #include "portmap.h"
 #include "settingsfile.h"
+#include "settingsfolder.h"
+
+#include <QCoreApplication>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -86,8 +88,19 @@ PortRegistry::PortRegistry(const QString &file, const QString &serialFolder)
 
 QString PortRegistry::defaultFile()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
-           QStringLiteral("/RELO/portlar.ini");
+    // The user's own folder where it is, or can be, made; else (a service account
+    // without a home) the registry beside the program, which an administrator
+    // may ship and which is read as far as it can be.
+    const QString name = QStringLiteral("portlar.ini");
+    const QString own = privateSettingsFolder();
+    if (own.isEmpty())
+        return QDir(QCoreApplication::applicationDirPath()).filePath(name);
+    QFileInfo nearest(own);
+    while (!nearest.exists() && !nearest.isRoot())
+        nearest = QFileInfo(nearest.absolutePath());
+    const bool usable =
+        QFileInfo::exists(QDir(own).filePath(name)) || (nearest.isDir() && nearest.isWritable());
+    return QDir(usable ? own : QCoreApplication::applicationDirPath()).filePath(name);
 }
 
 QString PortRegistry::defaultSerialFolder()

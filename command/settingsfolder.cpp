@@ -9,27 +9,63 @@
 
 namespace relo {
 
+namespace {
+
+bool mayWrite(const QString &folder)
+{
+    const QString file = settingsPath(folder);
+    return QFileInfo(folder).isWritable() &&
+           (!QFileInfo::exists(file) || QFileInfo(file).isWritable());
+}
+
+} // namespace
+
+QString privateSettingsFolder()
+{
+    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return config.isEmpty() ? QString() : QDir(config).filePath(QStringLiteral("RELO"));
+}
+
 QString settingsFolder(const QString &programFolder)
 {
     // The file as well as the folder: an ayar.ini left by root in a user's own
     // folder cannot be replaced by that user.
-    const QString shipped = settingsPath(programFolder);
-    if (QFileInfo(programFolder).isWritable() &&
-        (!QFileInfo::exists(shipped) || QFileInfo(shipped).isWritable()))
+    if (mayWrite(programFolder))
         return programFolder;
-    const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
-    if (config.isEmpty())
+    const QString folder = privateSettingsFolder();
+    if (folder.isEmpty())
         return programFolder;
-
-    const QString folder = QDir(config).filePath(QStringLiteral("RELO"));
     const QString path = settingsPath(folder);
-    if (!QFileInfo::exists(path) && QDir().mkpath(folder) && QFileInfo::exists(shipped) &&
-        QFile::copy(shipped, path)) {
-        // The copy keeps the shipped file's mode, which may not let its new
-        // owner write.
-        QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner);
-    }
+    if (QFileInfo::exists(path))
+        return folder;
+
+    // A private copy is made now, or the shipped file is what is read.
+    const QString shipped = settingsPath(programFolder);
+    if (!QDir().mkpath(folder))
+        return programFolder;
+    if (!QFileInfo::exists(shipped))
+        return QFileInfo(folder).isWritable() ? folder : programFolder;
+    if (!QFile::copy(shipped, path))
+        return programFolder;
+    // The copy keeps the shipped file's mode, which may not let its new owner
+    // write.
+    QFile::setPermissions(path, QFile::permissions(path) | QFile::WriteOwner);
     return folder;
+}
+
+QString settingsSaveError(const QString &folder)
+{
+    QString line = QStringLiteral("ayar.ini yazılamadı: %1").arg(settingsPath(folder));
+    if (mayWrite(folder))
+        return line; // a full disk, a file replaced under us: nothing to advise
+    const QString own = privateSettingsFolder();
+    if (!own.isEmpty() && QDir(own) != QDir(folder))
+        line +=
+            QStringLiteral(" (yazma izni yok; kişisel ayar klasörü %1 de oluşturulamadı)").arg(own);
+    else
+        line += QStringLiteral(" (yazma izni yok)");
+    return line + QStringLiteral(": kullanıcıya yazılabilir bir ev klasörü verin ya da "
+                                 "XDG_CONFIG_HOME ile yazılabilir bir klasör gösterin");
 }
 
 } // namespace relo

@@ -17,10 +17,18 @@ namespace relo {
 //   The first time, that folder is created and, when `programFolder` holds an
 //   ayar.ini, a copy of it goes there first: an administrator can ship a default
 //   port, and each user keeps a private copy from then on.
-//
-// The folder is returned even when creating it or copying failed; a later write
-// of ayar.ini there then fails and says so. Without a home folder to put it in,
-// `programFolder` is returned.
+// - Where that private copy can be neither found nor made (a service account
+//   whose home does not exist, an unwritable XDG_CONFIG_HOME), `programFolder`
+//   again: its ayar.ini is still read, so commands go to the shipped port with
+//   the shipped mask, and a save there fails and says so (settingsSaveError()).
 QString settingsFolder(const QString &programFolder);
+
+// The user's own configuration folder for RELO ($XDG_CONFIG_HOME/RELO); empty
+// when there is no home to put it in.
+QString privateSettingsFolder();
+
+// One line for standard error when ayar.ini in `folder` could not be written:
+// the path, and where the folder is closed to this user, what to do about it.
+QString settingsSaveError(const QString &folder);
 
 } // namespace relo

@@ -299,6 +299,9 @@ void Bridge::onFinished(int id, CommandQueue::Outcome outcome, const QString &er
 {
     const MaskChange change = m_underWay.take(id);
     if (outcome != CommandQueue::Outcome::Sent) {
+        // Not saved, the frames still went out: the state published at the start
+        // of the batch is the one on the wire and stays. Only a change that never
+        // left goes back to what ayar.ini says.
         if (outcome == CommandQueue::Outcome::PortFailed)
             m_failedChannels |= change.channels;
         m_failure = error;
@@ -322,7 +325,8 @@ void Bridge::reportFailures()
     log(failed ? QStringLiteral("%1; durum yeniden yayımlandı").arg(m_failure) : m_failure);
     // The changes that did not go out are not in ayar.ini: its state is published
     // again, so that whoever asked sees the switch go back.
-    adopt(maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0), failed);
+    if (failed)
+        adopt(maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0), failed);
     finishStopWhenDone();
 }
 

@@ -30,9 +30,10 @@ class SerialPort;
 //
 // Every change goes through the same queue as RELOKomut (CommandQueue, on the
 // same ayar.ini), with the first frame sent at once. The states published are
-// those of ayar.ini: after a batch is saved, after any other program (RELOKomut,
-// the port setup) changed the file, and, when a change could not be sent, again
-// as they stand, so that a dashboard switch flips back.
+// those on the wire: a batch's as it starts (kept even when ayar.ini could not
+// be written), those of ayar.ini after any other program (RELOKomut, the port
+// setup) changed the file, and, when a change could not be sent, those of
+// ayar.ini again, so that a dashboard switch flips back.
 //
 // One line on standard error per event (connection, command, send, failure,
 // ignored input), in Turkish.

@@ -14,7 +14,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -45,10 +44,12 @@ class TestKomutProgram : public QObject
     Q_OBJECT
 private Q_SLOTS:
     void init();
+    void cleanup();
     void run_data();
     void run();
     void burst_data();
     void burst();
+    void readOnlyInstall_data();
     void readOnlyInstall();
     // Port numbers that stay with their adapter.
     void numbers_data();
@@ -60,6 +61,7 @@ private:
     Outcome run(const QStringList &args) { return runProgram(m_program, args, m_env); }
     Outcome runOnPort(const QString &arg, char portNumber = '1');
     void useAdapters();
+    void closeInstall(bool configWritable);
     relo::PseudoTerminal &pty(QChar name);
     QString link(QChar name) const { return m_dir->filePath(QStringLiteral("by-id/usb-")) + name; }
     void plug(QChar name) { QVERIFY(QFile::link(pty(name).slavePath(), link(name))); }
@@ -191,22 +193,30 @@ void TestKomutProgram::burst_data()
     QTest::addColumn<QStringList>("commands"); // started in this order
     QTest::addColumn<int>("gapMs");            // between starts
     QTest::addColumn<int>("killed");           // SIGKILLed once the first frame is out; -1: none
+    QTest::addColumn<bool>("writable");        // ayar.ini and a folder for the queue beside it
 
     // A speech tool saying "all lights on": every command takes effect.
     QTest::newRow("eight channels")
-        << QStringList{"01-1", "02-1", "03-1", "04-1", "05-1", "06-1", "07-1", "08-1"} << 20 << -1;
+        << QStringList{"01-1", "02-1", "03-1", "04-1", "05-1", "06-1", "07-1", "08-1"} << 20 << -1
+        << true;
+    // The same for a service account that can write no ayar.ini: the queue lives
+    // in its runtime folder and carries the mask from batch to batch.
+    QTest::newRow("eight channels, nothing writable")
+        << QStringList{"01-1", "02-1", "03-1", "04-1", "05-1", "06-1", "07-1", "08-1"} << 20 << -1
+        << false;
     QTest::newRow("sixteen mixed")
         << QStringList{"01-1", "02-1", "01-0", "03-1", "02-0", "04-1", "03-0", "01-1",
                        "05-1", "04-0", "05-0", "02-1", "06-1", "01-0", "06-0", "07-1"}
-        << 40 << -1;
+        << 40 << -1 << true;
     // A door opener: both states reach the wire.
-    QTest::newRow("pulse") << QStringList{"03-1", "03-0"} << 20 << -1;
+    QTest::newRow("pulse") << QStringList{"03-1", "03-0"} << 20 << -1 << true;
     // A process dies once the first frame is out, sending or waiting: the others
     // are not held up, and what was saved is never half a file. The killed
     // command's channel is switched again later, so the end does not depend on
     // how far it got.
-    QTest::newRow("first killed") << QStringList{"01-1", "02-1", "03-1", "01-0"} << 20 << 0;
-    QTest::newRow("second killed") << QStringList{"01-1", "02-1", "03-1", "02-0"} << 20 << 1;
+    QTest::newRow("first killed") << QStringList{"01-1", "02-1", "03-1", "01-0"} << 20 << 0 << true;
+    QTest::newRow("second killed")
+        << QStringList{"01-1", "02-1", "03-1", "02-0"} << 20 << 1 << true;
 }
 
 void TestKomutProgram::burst()
@@ -214,7 +224,13 @@ void TestKomutProgram::burst()
     QFETCH(QStringList, commands);
     QFETCH(int, gapMs);
     QFETCH(int, killed);
+    QFETCH(bool, writable);
     QVERIFY(writeFile(iniPath(), "[RELO]\nPortNumber=3\nPortData=0\n"));
+    if (!writable) {
+        if (::geteuid() == 0)
+            QSKIP("root may write into any folder");
+        closeInstall(false);
+    }
 
     QList<QProcess *> processes;
     for (const QString &command : commands) {
@@ -234,7 +250,7 @@ void TestKomutProgram::burst()
     for (QProcess *process : processes) {
         QVERIFY(process->waitForFinished(30000));
         if (process != processes.value(killed))
-            QCOMPARE(process->exitCode(), 0);
+            QCOMPARE(process->exitCode(), writable ? 0 : 3);
     }
     events += decoder.feed(m_wire->read(500));
 
@@ -242,7 +258,8 @@ void TestKomutProgram::burst()
     relo::Mask expected = 0;
     for (const QString &command : commands)
         expected = relo::applyCommand(command, expected).newMask;
-    QCOMPARE(relo::readSetting(m_dir->path(), relo::PortDataKey), QString::number(expected));
+    QCOMPARE(relo::readSetting(m_dir->path(), relo::PortDataKey),
+             QString::number(writable ? expected : 0));
     QVERIFY(!events.isEmpty());
     QCOMPARE(events.back().mask, expected);
     // Every mask that reached the wire did so in at least four frames in a row
@@ -272,32 +289,80 @@ void TestKomutProgram::burst()
         QVERIFY2(at == asked.size(), qPrintable(QStringLiteral("%1: %2").arg(channel).arg(asked)));
     }
     // A process that died left nothing behind in the queue.
-    const QStringList left =
-        QDir(relo::CommandQueue::queueFolder(m_dir->path())).entryList(QDir::Files);
-    QVERIFY2(left == (QStringList{"port", "sira"}), qPrintable(left.join(u' ')));
+    QDir queue(relo::CommandQueue::queueFolder(m_dir->path()));
+    if (!writable)
+        queue.setPath(m_dir->filePath(QStringLiteral("run/relo/")) +
+                      QDir(m_dir->filePath(QStringLiteral("run/relo")))
+                          .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                          .value(0));
+    const QStringList left = queue.entryList(QDir::Files);
+    const QStringList expectedLeft =
+        writable ? QStringList{"port", "sira"} : QStringList{"kaydedilmedi", "port", "sira"};
+    QVERIFY2(left == expectedLeft, qPrintable(left.join(u' ')));
 }
 
-// Installed where the user may not write: ayar.ini lives in the user's
-// configuration folder, starting from a copy of the one beside the program.
+// Installed where the user may not write. With a configuration folder, ayar.ini
+// lives there, starting from a copy of the one beside the program; without one
+// (a service account with no home), the shipped ayar.ini is read, each save
+// fails with the remedy, and the queue in a private runtime folder keeps what
+// was sent.
+void TestKomutProgram::readOnlyInstall_data()
+{
+    QTest::addColumn<bool>("configWritable");
+    QTest::newRow("private copy") << true;
+    QTest::newRow("nowhere to write") << false;
+}
+
 void TestKomutProgram::readOnlyInstall()
 {
+    QFETCH(bool, configWritable);
     if (::geteuid() == 0)
         QSKIP("root may write into any folder");
+    closeInstall(configWritable);
     const QString copy = m_dir->filePath(QStringLiteral("config/RELO/ayar.ini"));
-    m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir->filePath(QStringLiteral("config")));
-    QVERIFY(QDir(m_dir->path()).mkdir(QStringLiteral("config")));
-    QVERIFY(QFile::setPermissions(m_dir->path(), QFile::ReadOwner | QFile::ExeOwner));
-    const auto restore = qScopeGuard([this] {
-        QFile::setPermissions(m_dir->path(),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    });
-    QVERIFY(run({QStringLiteral("--help")}).out.contains(QStringLiteral("Ayar dosyası: ") + copy));
-    for (const char *args : {"03-1", "--set-port=1", "03-1", "05-1"})
-        QCOMPARE(run({QString::fromLatin1(args)}).exitCode, 0);
-    QCOMPARE(readFile(copy), "[RELO]\nPortNumber=1\nPortData=20\n");
+    const QString used = configWritable ? copy : iniPath();
+    QVERIFY(run({QStringLiteral("--help")}).out.contains(QStringLiteral("Ayar dosyası: ") + used));
+    const int status = configWritable ? 0 : 3;
+    for (const char *args : {"03-1", "--set-port=1", "03-1", "05-1"}) {
+        const Outcome outcome = run({QString::fromLatin1(args)});
+        QCOMPARE(outcome.exitCode, status);
+        QVERIFY2(configWritable || outcome.err.contains(QStringLiteral("XDG_CONFIG_HOME")),
+                 qPrintable(outcome.err));
+    }
     QCOMPARE(readFile(iniPath()), Saved);
-    QCOMPARE(m_wire->readExactly(12 * relo::FrameSize, 5000),
-             frames(4, 5) + frames(4, 4) + frames(4, 20));
+    if (configWritable) {
+        QCOMPARE(readFile(copy), "[RELO]\nPortNumber=1\nPortData=20\n");
+        QCOMPARE(m_wire->readExactly(12 * relo::FrameSize, 5000),
+                 frames(4, 5) + frames(4, 4) + frames(4, 20));
+    } else {
+        // Port 3 as shipped throughout; each command on top of the one before.
+        QVERIFY(!QFile::exists(copy));
+        QCOMPARE(m_wire->readExactly(12 * relo::FrameSize, 5000),
+                 frames(4, 5) + frames(4, 5) + frames(4, 21));
+    }
+}
+
+// Takes the write permission of the program's folder (where ayar.ini is) away
+// until cleanup(), and gives the programs a configuration folder that they may
+// or may not write, and a runtime folder of their own.
+void TestKomutProgram::closeInstall(bool configWritable)
+{
+    const QDir dir(m_dir->path());
+    QVERIFY(dir.mkdir(QStringLiteral("config")) && dir.mkdir(QStringLiteral("run")));
+    m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
+    const auto closed = QFile::ReadOwner | QFile::ExeOwner;
+    QFile::setPermissions(dir.filePath(QStringLiteral("run")), closed | QFile::WriteOwner);
+    if (!configWritable)
+        QFile::setPermissions(dir.filePath(QStringLiteral("config")), closed);
+    QFile::setPermissions(dir.path(), closed);
+}
+
+void TestKomutProgram::cleanup()
+{
+    const QDir dir(m_dir->path());
+    for (const QString &path : {dir.path(), dir.filePath(QStringLiteral("config"))})
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 // Adapters made of pseudo-terminals and /dev/serial/by-id links in the test's

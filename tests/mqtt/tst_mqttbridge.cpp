@@ -13,12 +13,15 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 #include <memory>
+
+#include <unistd.h>
 
 namespace {
 
@@ -41,6 +44,7 @@ private Q_SLOTS:
     void commands_data();
     void commands();
     void lifetime();
+    void notSaved();
     void options_data();
     void options();
 
@@ -60,10 +64,11 @@ private:
     std::unique_ptr<QProcess> m_bridge;
     QString m_log;
     std::unique_ptr<relo::MqttClient> m_client;
-    QHash<QString, QByteArray> m_last; // topic -> last payload
-    QHash<QString, int> m_count;       // topic -> messages
-    QSet<QString> m_retained;          // topics handed over as retained
-    QStringList m_stale;               // retained commands to clear afterwards
+    QHash<QString, QByteArray> m_last;        // topic -> last payload
+    QHash<QString, int> m_count;              // topic -> messages
+    QHash<QString, QByteArrayList> m_history; // topic -> payloads, in order
+    QSet<QString> m_retained;                 // topics handed over as retained
+    QStringList m_stale;                      // retained commands to clear afterwards
 };
 
 void TestMqttBridge::initTestCase()
@@ -111,6 +116,7 @@ void TestMqttBridge::connectClient()
             [this](const QString &topic, const QByteArray &payload, bool retained) {
                 m_last.insert(topic, payload);
                 ++m_count[topic];
+                m_history[topic] << payload;
                 if (retained)
                     m_retained.insert(topic);
             });
@@ -272,6 +278,33 @@ void TestMqttBridge::lifetime()
     ::kill(pid_t(m_bridge->processId()), SIGKILL);
     QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "availability"), QByteArray("offline"), Wait);
     m_bridge.reset();
+}
+
+// A service account that may write no ayar.ini: the states published are those
+// that went out, and the next change builds on them.
+void TestMqttBridge::notSaved()
+{
+    if (::geteuid() == 0)
+        QSKIP("root may write into any folder");
+    const QTemporaryDir runtime;
+    m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    startBridge(0);
+    m_env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    const QString ini = relo::settingsPath(m_dir.path());
+    const auto restore = qScopeGuard([&] {
+        QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(ini, QFile::ReadOwner | QFile::WriteOwner);
+    });
+    QVERIFY(QFile::setPermissions(ini, QFile::ReadOwner));
+    QVERIFY(QFile::setPermissions(m_dir.path(), QFile::ReadOwner | QFile::ExeOwner));
+    m_history.clear();
+    publish(QStringLiteral("3/set=ON"));
+    QCOMPARE(frames(4).size(), 4);
+    QTRY_VERIFY_WITH_TIMEOUT(log().contains(QStringLiteral("ayar.ini yazılamadı")), Wait);
+    publish(QStringLiteral("5/set=ON"));
+    QCOMPARE(frames(20).size(), 4);
+    QTRY_COMPARE(m_last.value(Base + "mask"), QByteArray("20"));
+    QCOMPARE(m_history.value(Base + "3/state"), QByteArrayList{"ON"});
 }
 
 void TestMqttBridge::options_data()
