@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 
@@ -255,7 +256,10 @@ void TestMqttBridge::lifetime()
                  QStringLiteral("RELO test"));
         ids << config.value("unique_id").toString().toUtf8();
     }
+    // Unique on the broker too: another node's ids must differ from these.
     QCOMPARE(ids.size(), 8);
+    QVERIFY(std::all_of(ids.begin(), ids.end(),
+                        [](const QByteArray &id) { return id.startsWith("relo_test_"); }));
     // Home Assistant restarted: everything again.
     const int published = m_count.value(configTopic(1));
     QVERIFY(m_client->publish(QStringLiteral("homeassistant/status"), "online", false));
@@ -278,6 +282,12 @@ void TestMqttBridge::lifetime()
     ::kill(pid_t(m_bridge->processId()), SIGKILL);
     QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "availability"), QByteArray("offline"), Wait);
     m_bridge.reset();
+    // Kept by the broker for whoever comes later.
+    m_retained.clear();
+    m_last.clear();
+    connectClient();
+    QTRY_VERIFY(m_retained.contains(Base + "availability"));
+    QCOMPARE(m_last.value(Base + "availability"), QByteArray("offline"));
 }
 
 // A service account that may write no ayar.ini: the states published are those
