@@ -143,7 +143,7 @@ void Bridge::log(const QString &line) const
 
 bool Bridge::start(QString *error)
 {
-    m_mask = maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0);
+    m_mask = m_fileMask = maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0);
     watchSettings();
     m_client->subscribe(topic(QStringLiteral("#")));
     m_client->subscribe(m_options.discoveryPrefix + QStringLiteral("/status"));
@@ -171,7 +171,12 @@ void Bridge::watchSettings()
 
 void Bridge::syncFromFile()
 {
+    // Only a new value counts: ayar.ini touched but not changed (its mode, a save
+    // that failed) says nothing about the outputs.
     const Mask saved = maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0);
+    if (saved == m_fileMask)
+        return;
+    m_fileMask = saved;
     if (saved == m_mask)
         return;
     log(QStringLiteral("ayar.ini değişti: %1").arg(openChannels(saved)));
@@ -231,7 +236,6 @@ void Bridge::publishAll()
 void Bridge::onConnected()
 {
     log(QStringLiteral("Aracıya bağlanıldı: %1").arg(m_client->address()));
-    m_mask = maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0);
     publishAll();
 }
 

@@ -90,7 +90,8 @@ private:
     QTimer *const m_settle; // a burst of file events read once
     QTimer *const m_stopLimit;
 
-    Mask m_mask = 0; // as saved in ayar.ini, and as published
+    Mask m_mask = 0;     // as on the wire, and as published
+    Mask m_fileMask = 0; // PortData as last read from ayar.ini
     QHash<int, MaskChange> m_underWay;
     // Changes that could not be sent, reported once per batch.
     Mask m_failedChannels = 0;
