@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 . tools/setup.sh
 
-relo_install "${RELO_PACKAGES[@]}"
+relo_install "${RELO_TEST_PACKAGES[@]}"
 relo_build build-bench -DCMAKE_BUILD_TYPE=Release -DRELO_BUILD_TESTS=OFF >/dev/null
 cmake --build build-bench --target relo-bench RELOKomut relo-mqtt >/dev/null
 bench=build-bench/bin/relo-bench

@@ -57,7 +57,7 @@ run_e2e_unprivileged() {
     runuser -u "$user" -- env HOME="$copy" ctest --test-dir "$copy" -L e2e --output-on-failure
 }
 
-relo_install "${RELO_PACKAGES[@]}"
+relo_install "${RELO_TEST_PACKAGES[@]}"
 relo_build build -DRELO_WARNINGS_AS_ERRORS=ON
 ctest --test-dir build --output-on-failure
 if [ "$(id -u)" -eq 0 ]; then

@@ -468,9 +468,7 @@ void CommandQueue::step()
     }
     heartbeat();
     // Read now, not at start: the port may have been changed meanwhile.
-    const std::optional<qint16> saved =
-        wholeNumberSetting(readSetting(m_settingsFolder, PortNumberKey));
-    m_portNumber = saved && *saved > 0 ? *saved : 1; // port 1 when nothing usable is saved
+    m_portNumber = portInUse(m_settingsFolder); // port 1 when nothing usable is saved
     m_phase = Phase::Opening;
     m_openClock.start();
     tryOpenPort();
@@ -511,10 +509,8 @@ void CommandQueue::checkProgress()
     }
     if (!m_sinceHeartbeat.hasExpired(BusyRetryMs))
         return;
-    const std::optional<qint16> saved =
-        wholeNumberSetting(readSetting(m_settingsFolder, PortNumberKey));
     const QString error =
-        portErrorLine(saved && *saved > 0 ? *saved : 1, SerialPort::OpenError::Busy, {});
+        portErrorLine(portInUse(m_settingsFolder), SerialPort::OpenError::Busy, {});
     QList<int> ids;
     for (auto it = m_pending.cbegin(); it != m_pending.cend(); ++it) {
         QFile::remove(ticketPath(it.key()));

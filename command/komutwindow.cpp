@@ -16,6 +16,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -53,6 +54,16 @@ QString KomutWindow::versionTitle()
                               VersionRevision);
 }
 
+bool KomutWindow::savePortSetting(const QString &folder, int number)
+{
+    // Port first, then the mask: a new port starts with every output off; the
+    // port in use keeps its outputs. A failed port write stops there, so the mask
+    // of the old port stays as it was.
+    const bool samePort = number == portInUse(folder);
+    return writeSetting(folder, PortNumberKey, QString::number(number)) &&
+           (samePort || writeSetting(folder, PortDataKey, QStringLiteral("0")));
+}
+
 KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFolder,
                          SerialPort *port, QWidget *parent)
     : QWidget(parent), m_commandText(commandText), m_settingsFolder(settingsFolder),
@@ -60,7 +71,7 @@ KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFold
       m_queue(new CommandQueue(m_port, settingsFolder, this)), m_setupFrame(new GroupFrame(this)),
       m_portList(new QComboBox(m_setupFrame)), m_save(new QPushButton(m_setupFrame)),
       m_about(new QLabel(m_setupFrame)), m_runFrame(new GroupFrame(this)),
-      m_status(new QLabel(m_runFrame))
+      m_status(new QLabel(m_runFrame)), m_rejectedClose(new QTimer(this))
 {
     setObjectName(QStringLiteral("main"));
     // The version title is this window's alone: Qt would append an application
@@ -147,6 +158,11 @@ void KomutWindow::buildRunFace()
     m_status->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     m_status->setFont(verdana(StatusPointSize, true));
     showStatus(QString());
+
+    m_rejectedClose->setObjectName(QStringLiteral("Timer2"));
+    m_rejectedClose->setSingleShot(true);
+    m_rejectedClose->setInterval(RejectedDisplayMs);
+    connect(m_rejectedClose, &QTimer::timeout, this, &QWidget::close);
 }
 
 void KomutWindow::loadSetup()
@@ -155,8 +171,7 @@ void KomutWindow::loadSetup()
     scanPorts(
         *m_port, [this](const QString &entry) { m_portList->addItem(entry); }, count);
     // A filled list selects its first entry by itself; only the saved port may be
-    // preselected. Preselection leaves "Kaydet" disabled: saving the same port
-    // again would only clear the remembered outputs.
+    // preselected. Preselection leaves "Kaydet" disabled: nothing was chosen yet.
     m_portList->setCurrentIndex(-1);
     // The open list may be wider than the closed one, so entries show whole there.
     QAbstractItemView *view = m_portList->view();
@@ -202,6 +217,8 @@ void KomutWindow::showEvent(QShowEvent *event)
     // an activation.
     if (!m_shown) {
         m_shown = true;
+        if (m_state == RunState::Rejected)
+            m_rejectedClose->start();
         activate();
     }
 }
@@ -309,20 +326,42 @@ bool KomutWindow::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+void KomutWindow::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if (m_state == RunState::Rejected &&
+        (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void KomutWindow::mousePressEvent(QMouseEvent *event)
+{
+    // Neither the label nor its frame takes a click: one anywhere comes here.
+    if (m_state == RunState::Rejected) {
+        close();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
 void KomutWindow::choosePort(int index)
 {
-    if (portFromEntry(m_portList->itemText(index)) > 0)
+    // The entry just saved is not saved again: "Kaydet" stays disabled to show it took.
+    const QString entry = m_portList->itemText(index);
+    if (portFromEntry(entry) > 0 && entry != m_savedEntry)
         m_save->setEnabled(true);
 }
 
 void KomutWindow::savePort()
 {
-    // Port first, then the mask: a new port starts with every output off.
-    // A failed port write stops there, so the mask of the old port stays as it was.
-    const QString number = m_portList->currentText().mid(6);
-    if (writeSetting(m_settingsFolder, PortNumberKey, number) &&
-        writeSetting(m_settingsFolder, PortDataKey, QStringLiteral("0"))) {
+    const QString entry = m_portList->currentText();
+    if (savePortSetting(m_settingsFolder, portFromEntry(entry))) {
         m_error.clear();
+        m_savedEntry = entry;
+        m_save->setEnabled(false);
         return;
     }
     m_error = settingsSaveError(m_settingsFolder);

@@ -11,6 +11,7 @@ class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QTimer;
 
 namespace relo {
 
@@ -24,12 +25,14 @@ class SerialPort;
 // first shown the command is applied, the new mask saved and four frames sent,
 // together with whatever other commands wait at that moment; then the window
 // closes. A later real activation (after the window lost activation) applies
-// the command again. A rejected command never joins the queue; a port that
+// the command again. A rejected command never joins the queue: "Hatalı komut"
+// closes after three seconds, or at once on Escape, Enter or a click. A port that
 // cannot be opened shows "Port Hatası", sends nothing, saves nothing and closes
 // after about a second.
 //
 // Setup mode (no command): the list of usable ports with the saved one selected;
-// choosing an entry enables "Kaydet", which saves the port and clears the mask.
+// choosing an entry enables "Kaydet", which saves the port (savePortSetting) and
+// stays disabled until another entry is chosen.
 class KomutWindow : public QWidget
 {
     Q_OBJECT
@@ -48,10 +51,17 @@ public:
     static constexpr int VersionRevision = 14;
     // How long "Port Hatası" stays on screen before the window closes.
     static constexpr int PortErrorDisplayMs = 1000;
+    // How long "Hatalı komut" stays on screen (the interval of timer "Timer2").
+    static constexpr int RejectedDisplayMs = 3000;
 
     // "1.0.14" and "RELOKomut    Ver. 1.0.14".
     static QString version();
     static QString versionTitle();
+
+    // What "Kaydet" and --set-port do: saves port `number` in ayar.ini in `folder`;
+    // the mask is cleared only when the port changes from the one in use (a new
+    // receiver's outputs are unknown). False when ayar.ini could not be written.
+    static bool savePortSetting(const QString &folder, int number);
 
     // `settingsFolder` holds ayar.ini. `port` is used, not owned; without one the
     // window makes a RealSerialPort of its own, numbered through the port registry.
@@ -71,6 +81,8 @@ protected:
     void showEvent(QShowEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
 
 private:
     enum class RunState {
@@ -103,6 +115,7 @@ private:
     QLabel *const m_about;         // Label2
     QGroupBox *const m_runFrame;   // Frame2
     QLabel *const m_status;        // Label1
+    QTimer *const m_rejectedClose; // Timer2: closes "Hatalı komut"
 
     RunState m_state = RunState::Waiting;
     CommandResult m_command; // the command applied to an empty mask
@@ -112,6 +125,7 @@ private:
     // the first show is part of showing, not a new one.
     bool m_applied = false;
     QString m_error;
+    QString m_savedEntry; // the entry "Kaydet" last saved
 };
 
 } // namespace relo

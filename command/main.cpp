@@ -70,7 +70,7 @@ QString usage()
                "Komutsuz başlatılınca port seçme penceresi açılır (ekran gerekir).\n"
                "\n"
                "  --list-ports   açılabilen portları listeler: \"Com - n\", sekme, bağdaştırıcı\n"
-               "  --set-port N   N numaralı portu kaydeder (1-10); PortData 0 olur\n"
+               "  --set-port N   N numaralı portu kaydeder (1-10); yeni portta PortData 0 olur\n"
                "  --help         bu yardımı gösterir\n"
                "  --version      sürümü gösterir\n"
                "\n"
@@ -89,6 +89,7 @@ int listPorts()
 {
     relo::RealSerialPort port;
     port.setResolver(relo::registryResolver());
+    bool found = false;
     for (int n = relo::FirstScannedPort; n <= relo::LastScannedPort; ++n) {
         const relo::SerialPort::OpenError error = port.openPort(n);
         if (error == relo::SerialPort::OpenError::None)
@@ -96,11 +97,14 @@ int listPorts()
         else if (error != relo::SerialPort::OpenError::Missing)
             printLine(stderr, relo::portErrorLine(n, error, port.device()));
         port.closePort();
+        found = found || error == relo::SerialPort::OpenError::None;
     }
+    if (!found)
+        printLine(stderr, QStringLiteral("Açılabilen port yok"));
     return 0;
 }
 
-// What "Kaydet" does: the port first, then the mask cleared.
+// What "Kaydet" does: the port, and the mask cleared when the port changes.
 int setPort(const QString &value)
 {
     bool ok = false;
@@ -113,8 +117,7 @@ int setPort(const QString &value)
         return relo::KomutWindow::Rejected;
     }
     const QString folder = relo::settingsFolder(QCoreApplication::applicationDirPath());
-    if (!relo::writeSetting(folder, relo::PortNumberKey, QString::number(number)) ||
-        !relo::writeSetting(folder, relo::PortDataKey, QStringLiteral("0"))) {
+    if (!relo::KomutWindow::savePortSetting(folder, number)) {
         printLine(stderr, relo::settingsSaveError(folder));
         return relo::KomutWindow::NotSaved;
     }

@@ -9,19 +9,49 @@
 #include <QIcon>
 
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char *const Usage = "Kullanım: RELO [--help | --version]\n"
+                          "\n"
+                          "RELO kontrol paneli: listeden bir seri port seçip bağlanın, sekiz uzak\n"
+                          "çıkışı anahtarlarına tıklayarak açıp kapatın. Masaüstü oturumu ister.\n"
+                          "Port n'nin aygıtı RELO_COM<n> ortam değişkeniyle seçilebilir.\n"
+                          "\n"
+                          "  --help     bu yardımı gösterir\n"
+                          "  --version  sürümü gösterir";
+
+void printLine(FILE *stream, const QString &line)
+{
+    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
+    // Answered before any screen is needed.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            printLine(stdout, QString::fromUtf8(Usage));
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            printLine(stdout, QStringLiteral("RELO ") + relo::PanelWindow::version());
+            return 0;
+        }
+    }
     const bool armed = relo::armDisplayFallback();
     QApplication app(argc, argv);
     if (relo::displayUnreachable(armed)) {
-        const QString line =
-            QStringLiteral("RELO bir masaüstü oturumu ister: ekrana bağlanılamadı (%1).")
-                .arg(relo::displayDescription());
-        std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+        printLine(stderr,
+                  QStringLiteral("RELO bir masaüstü oturumu ister: ekrana bağlanılamadı (%1).")
+                      .arg(relo::displayDescription()));
         return 1;
     }
     QApplication::setApplicationName(QStringLiteral("RELO"));
+    QApplication::setApplicationVersion(relo::PanelWindow::version());
     QApplication::setDesktopFileName(QStringLiteral("relo"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/relo/chip.png")));
 

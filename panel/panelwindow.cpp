@@ -23,10 +23,6 @@ namespace relo {
 
 namespace {
 
-constexpr int VersionMajor = 1;
-constexpr int VersionMinor = 0;
-constexpr int VersionRevision = 2;
-
 const QColor LampBlue(Qt::blue);
 
 // Left edges of the four switch columns; odd channels on the top row, even
@@ -119,6 +115,11 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
 PanelWindow::~PanelWindow()
 {
     release();
+}
+
+QString PanelWindow::version()
+{
+    return versionText(VersionMajor, VersionMinor, VersionRevision);
 }
 
 QString PanelWindow::versionTitle()

@@ -38,7 +38,12 @@ public:
                          QWidget *parent = nullptr);
     ~PanelWindow() override;
 
-    // "RELO    Ver. 1.0.2".
+    static constexpr int VersionMajor = 1;
+    static constexpr int VersionMinor = 0;
+    static constexpr int VersionRevision = 2;
+
+    // "1.0.2" and "RELO    Ver. 1.0.2".
+    static QString version();
     static QString versionTitle();
 
     Mask mask() const { return m_mask; }

@@ -28,7 +28,11 @@ void printLine(const QString &line, FILE *stream = stdout)
     std::fflush(stream);
 }
 
-const char *const Usage = "Kullanım: relo-sim [--port AYGIT]\n"
+// relo-sim's own version, raised when the lines it prints change; RELO's and
+// RELOKomut's are their own.
+const char *const Version = "1.0.0";
+
+const char *const Usage = "Kullanım: relo-sim [--port AYGIT | --help | --version]\n"
                           "\n"
                           "Sanal radyo alıcısı: seri hattan gelen kontrol çerçevelerini çözer ve\n"
                           "her birini bir satırda gösterir (saat, sıra, maske, açık çıkışlar).\n"
@@ -37,6 +41,7 @@ const char *const Usage = "Kullanım: relo-sim [--port AYGIT]\n"
                           "  --port AYGIT  sözde uç birim açmak yerine var olan AYGIT'ı dinler\n"
                           "                (ör. boş modem kablosunun öbür ucu: /dev/ttyUSB1)\n"
                           "  -h, --help    bu yardımı gösterir\n"
+                          "  --version     sürümü gösterir\n"
                           "\n"
                           "Seçeneksiz çalıştırıldığında bir sözde uç birim açar ve ilk satırda\n"
                           "yolunu yazar; RELO ve RELOKomut'u oraya yöneltmek için:\n"
@@ -142,6 +147,10 @@ int main(int argc, char *argv[])
         const QString &arg = args.at(i);
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             printLine(QString::fromUtf8(Usage));
+            return 0;
+        }
+        if (arg == QLatin1String("--version")) {
+            printLine(QStringLiteral("relo-sim ") + QLatin1String(Version));
             return 0;
         }
         if (arg == QLatin1String("--port") || arg.startsWith(QLatin1String("--port="))) {

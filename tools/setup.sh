@@ -1,7 +1,11 @@
 # Shared by ./test.sh and ./run.sh: installs the build dependencies that are
 # missing and configures and builds the tree. Sourced, not run.
 
-RELO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libmosquitto-dev mosquitto)
+# What building and running need (./run.sh); the tests and the benchmark also
+# need the mosquitto broker, which Debian starts as a service once installed, so
+# only ./test.sh and ./bench.sh install it.
+RELO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libmosquitto-dev)
+RELO_TEST_PACKAGES=("${RELO_PACKAGES[@]}" mosquitto)
 
 relo_missing_packages() {
     local pkg

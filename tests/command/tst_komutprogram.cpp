@@ -116,8 +116,13 @@ void TestKomutProgram::run_data()
         "Port Hatası: Com - 3 (%1) başka bir program tarafından kullanılıyor\n");
     row("setup needs a person", {}, 2, "", "Kullanım: *");
     row("list ports", {"--list-ports"}, 0, "Com - 1\t%1\nCom - 3\t%1\n", "");
+    row("list no ports", {"--list-ports"}, 0, "", "Açılabilen port yok\n");
     row("set port 10", {"--set-port", "10"}, 0, "", "", "[RELO]\nPortNumber=10\nPortData=0\n");
     row("set port=1", {"--set-port=1"}, 0, "", "", "[RELO]\nPortNumber=1\nPortData=0\n");
+    // The port in use keeps its outputs: the one saved, or 1 when none is.
+    row("set port same", {"--set-port=3"}, 0, "", "", Saved);
+    row("set port 1 of none", {"--set-port=1"}, 0, "", "", "[RELO]\nPortNumber=1\nPortData=7\n", -1,
+        "[RELO]\nPortNumber=x\nPortData=7\n");
     row("set port 0", {"--set-port", "0"}, 2, "", "Geçersiz port numarası: \"0\" (1-10 olmalı)\n");
     row("option and command", {"--list-ports", "03-1"}, 2, "", "Hatalı kullanım: *");
 
@@ -136,10 +141,18 @@ void TestKomutProgram::run_data()
     // DISPLAY left behind by a session that is gone: a command still runs, a
     // window that needs a person says so in one line.
     row("stale display", on3, 0, done, "", "[RELO]\nPortNumber=3\nPortData=5\n", 5);
-    row("stale display, setup", {}, 1, "",
+    row("setup, stale display", {}, 1, "",
         "RELOKomut port ayarı bir masaüstü oturumu ister: ekrana bağlanılamadı (DISPLAY=:4242).\n");
-    row("stale display, panel", {}, 1, "",
+    row("RELO stale display", {}, 1, "",
         "RELO bir masaüstü oturumu ister: ekrana bağlanılamadı (DISPLAY=:4242).\n");
+    // Rows named after a program run that one: each answers at once, with no screen.
+    for (const char *program : {"RELO", "RELOKomut", "relo-sim", "relo-mqtt"})
+        row(qPrintable(QStringLiteral("%1 --help").arg(program)), {"--help"}, 0,
+            qPrintable(QStringLiteral("Kullanım: %1 *").arg(program)), "");
+    row("RELO --version", {"--version"}, 0, "RELO 1.0.2\n", "");
+    row("RELOKomut --version", {"--version"}, 0, "RELOKomut 1.0.14\n", "");
+    row("relo-sim --version", {"--version"}, 0, "relo-sim 1.0.0\n", "");
+    row("relo-mqtt --version", {"--version"}, 0, "relo-mqtt 1.0.0\n", "");
 }
 
 void TestKomutProgram::run()
@@ -153,12 +166,15 @@ void TestKomutProgram::run()
     QFETCH(QByteArray, before);
 
     const QByteArray situation = QTest::currentDataTag();
+    if (situation == "list no ports")
+        m_env = portEnvironment({});
     if (situation == "missing port")
         m_env.insert(QStringLiteral("RELO_COM3"), QStringLiteral("/nonexistent/tty3"));
-    if (situation.startsWith("stale display"))
+    if (situation.endsWith("stale display"))
         m_env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":4242"));
-    if (situation.endsWith("panel"))
-        m_program = QCoreApplication::applicationDirPath() + QStringLiteral("/RELO");
+    const QString first = QString::fromUtf8(situation).section(u' ', 0, 0);
+    if (first == "RELO" || first.startsWith("relo-"))
+        m_program = QCoreApplication::applicationDirPath() + u'/' + first;
     if (!before.isEmpty())
         QVERIFY(writeFile(iniPath(), before));
     QSerialPort holder(m_wire->slavePath());

@@ -7,6 +7,7 @@
 #include "programs.h"
 #include "settingsfile.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -86,7 +87,10 @@ void TestKomutWindow::run_data()
     row("activated again", "08-0", "deactivate", off8, four + frame + release, 0);
     // The activation that follows showing is part of it: nothing is applied twice.
     row("activated once shown", "08-0", "activate", off8, four + release, 0);
-    row("rejected", "08-x", "", "Hatalı komut", {}, 2);
+    // Closes by itself, or at once on Escape, Enter or a click.
+    for (const char *then : {"", "Escape", "Enter", "click"})
+        row(qPrintable(QStringLiteral("rejected %1").arg(then).trimmed()), "08-x", then,
+            "Hatalı komut", {}, 2);
     row("adapter pulled", "08-0", "unplug", "Port Hatası", start + QStringList{"send failed"}, 1);
     row("window closed", "08-0", "close", off8, start + release, 1);
 }
@@ -110,8 +114,16 @@ void TestKomutWindow::run()
     window.show();
     checkFace(&window, true);
     if (status == KomutWindow::Rejected) {
-        QVERIFY(window.isVisible()); // stays until it is closed
-        window.close();
+        auto *timer = child<QTimer>(&window, "Timer2");
+        QVERIFY(window.isVisible() && timer->isActive());
+        QCOMPARE(timer->interval(), 3000);
+        if (then.isEmpty())
+            timer->start(10); // sooner, as three seconds would be
+        else if (then == "click")
+            QTest::mouseClick(child(&window, "Label1"), Qt::LeftButton);
+        else
+            QTest::keyClick(&window, then == "Escape" ? Qt::Key_Escape : Qt::Key_Return);
+        QVERIFY(then.isEmpty() || !window.isVisible());
     } else if (!then.isEmpty()) {
         QTRY_COMPARE(port.writes().size(), 1);
         // Activated again: applied again from the mask loaded at start, whatever
@@ -149,16 +161,24 @@ void TestKomutWindow::setup_data()
 {
     QTest::addColumn<QByteArray>("saved"); // PortNumber; null: no ayar.ini; "gone": no folder
     QTest::addColumn<QString>("selected");
-    QTest::newRow("fresh folder") << QByteArray() << QString();
-    QTest::newRow("fraction") << QByteArray("5.9") << "Com - 5";
-    QTest::newRow("not listed") << QByteArray("3") << QString();
-    QTest::newRow("folder gone") << QByteArray("gone") << QString();
+    QTest::addColumn<QString>("chosen");
+    QTest::addColumn<QByteArray>("after"); // ayar.ini once "Kaydet" is pressed
+    const QByteArray cleared = ini("10", "0");
+    QTest::newRow("fresh folder") << QByteArray() << QString() << "Com - 10" << cleared;
+    // The port in use keeps its outputs (PortData=9); a new one starts with all off.
+    QTest::newRow("same port") << QByteArray("5.9") << "Com - 5"
+                               << "Com - 5" << ini("5", "9");
+    QTest::newRow("no port named") << QByteArray("0") << QString() << "Com - 1" << ini("1", "9");
+    QTest::newRow("not listed") << QByteArray("3") << QString() << "Com - 10" << cleared;
+    QTest::newRow("folder gone") << QByteArray("gone") << QString() << "Com - 10" << QByteArray();
 }
 
 void TestKomutWindow::setup()
 {
     QFETCH(QByteArray, saved);
     QFETCH(QString, selected);
+    QFETCH(QString, chosen);
+    QFETCH(QByteArray, after);
     const bool gone = saved == "gone";
     QTemporaryDir temp;
     const QString folder = gone ? temp.filePath("gone") : temp.path();
@@ -166,31 +186,42 @@ void TestKomutWindow::setup()
     const QByteArray before = saved.isNull() || gone ? QByteArray() : ini(saved, "9");
     QVERIFY(before.isNull() || writeFile(path, before));
     FakeSerialPort port;
-    port.setPresent({2, 5, 10});
+    port.setPresent({1, 2, 5, 10});
     KomutWindow window(QString(), folder, &port);
     window.show();
     checkFace(&window, false);
     auto *list = child<QComboBox>(&window, "Combo1");
     auto *save = child<QPushButton>(&window, "Command1");
-    QCOMPARE(list->count(), 3);
+    QCOMPARE(list->count(), 4);
     QCOMPARE(list->currentText(), selected);
     QVERIFY(!save->isEnabled());
     QCOMPARE(readFile(path), before);
 
-    list->setFocus();
-    QTest::keyClick(list, Qt::Key_End); // a choice
+    // Chosen in the open list, as a person does: the entry shown already too.
+    const auto choose = [list](const QString &entry) {
+        list->showPopup();
+        list->view()->setCurrentIndex(list->model()->index(list->findText(entry), 0));
+        QTest::keyClick(list->view(), Qt::Key_Return);
+    };
+    choose(chosen);
     QVERIFY(save->isEnabled());
     QStringList warning;
     if (gone)
         whenModal([&warning](QWidget *box) { warning = boxContents(box); });
     QTest::mouseClick(save, Qt::LeftButton);
-    QCOMPARE(readFile(path), gone ? QByteArray() : ini("10", "0"));
+    QCOMPARE(readFile(path), after);
     QVERIFY2(!gone || (warning.value(0) == "RELOKomut" &&
                        warning.value(1).startsWith("ayar.ini yazılamadı") &&
                        warning.mid(2) == QStringList{"*Tamam"}),
              qPrintable(warning.join(u'|')));
     QCOMPARE(window.status(), gone ? KomutWindow::NotSaved : KomutWindow::Done);
     QVERIFY(window.isVisible());
+    // Saved: disabled until another entry is chosen. Not saved: it may be tried again.
+    QCOMPARE(save->isEnabled(), gone);
+    choose(chosen);
+    QCOMPARE(save->isEnabled(), gone);
+    choose("Com - 2");
+    QVERIFY(save->isEnabled());
 
     QString about;
     whenModal([&about](QWidget *modal) {
