@@ -54,16 +54,6 @@ QString KomutWindow::versionTitle()
                               VersionRevision);
 }
 
-bool KomutWindow::savePortSetting(const QString &folder, int number)
-{
-    // Port first, then the mask: a new port starts with every output off; the
-    // port in use keeps its outputs. A failed port write stops there, so the mask
-    // of the old port stays as it was.
-    const bool samePort = number == portInUse(folder);
-    return writeSetting(folder, PortNumberKey, QString::number(number)) &&
-           (samePort || writeSetting(folder, PortDataKey, QStringLiteral("0")));
-}
-
 KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFolder,
                          SerialPort *port, QWidget *parent)
     : QWidget(parent), m_commandText(commandText), m_settingsFolder(settingsFolder),
@@ -358,7 +348,7 @@ void KomutWindow::choosePort(int index)
 void KomutWindow::savePort()
 {
     const QString entry = m_portList->currentText();
-    if (savePortSetting(m_settingsFolder, portFromEntry(entry))) {
+    if (savePortChoice(m_settingsFolder, portFromEntry(entry))) {
         m_error.clear();
         m_savedEntry = entry;
         m_save->setEnabled(false);

@@ -117,7 +117,7 @@ int setPort(const QString &value)
         return relo::KomutWindow::Rejected;
     }
     const QString folder = relo::settingsFolder(QCoreApplication::applicationDirPath());
-    if (!relo::KomutWindow::savePortSetting(folder, number)) {
+    if (!relo::savePortChoice(folder, number)) {
         printLine(stderr, relo::settingsSaveError(folder));
         return relo::KomutWindow::NotSaved;
     }
