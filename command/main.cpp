@@ -10,6 +10,7 @@
 #include "realserialport.h"
 #include "settingsfile.h"
 #include "settingsfolder.h"
+#include "stopsignals.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -199,6 +200,9 @@ int main(int argc, char *argv[])
         return runOption(invocation);
     }
 
+    // Before the application object, so that a request to stop during start-up
+    // waits for the event loop. Should it fail, the signals end RELOKomut as before.
+    relo::StopSignals::install();
     chooseOffscreenWithoutDisplay();
     quietenHeadlessQt();
     const bool armed = relo::armDisplayFallback();
@@ -232,8 +236,27 @@ int main(int argc, char *argv[])
         printLine(stderr, window.errorText());
         return relo::KomutWindow::Rejected;
     }
+    // SIGTERM, SIGINT, SIGHUP before the window is done: closing it lets go of
+    // the port (the frame being sent finishes, RTS drops, the port and its lock
+    // file go), and every event loop ends.
+    int stoppedBy = 0;
+    relo::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &relo::StopSignals::stopRequested, &window, [&](int n) {
+        if (stoppedBy != 0 || !window.isVisible())
+            return; // ending already
+        stoppedBy = n;
+        window.close();
+        QCoreApplication::exit(relo::StopSignals::exitStatus(n));
+    });
     window.show();
     QApplication::exec();
+    if (stoppedBy != 0) {
+        printLine(stderr, QStringLiteral("RELOKomut durduruldu (%1)%2")
+                              .arg(relo::StopSignals::name(stoppedBy),
+                                   window.isRunMode() ? QStringLiteral(": komut tamamlanmadı")
+                                                      : QString()));
+        return relo::StopSignals::exitStatus(stoppedBy);
+    }
 
     const relo::KomutWindow::Status status = window.status();
     if (window.isRunMode() &&

@@ -1,6 +1,7 @@
 #include "porterror.h"
 
 #include "portscan.h"
+#include "realserialport.h"
 
 #include <QFile>
 
@@ -55,6 +56,12 @@ QString portErrorLine(int portNumber, SerialPort::OpenError error, const PortDev
         return line + QStringLiteral(" başka bir program tarafından kullanılıyor");
     case SerialPort::OpenError::NoPermission:
         return line + QStringLiteral(" açma izni yok") + permissionRemedy(device.path);
+    case SerialPort::OpenError::StaleLock: {
+        const QString lock = lockFilePath(device.path);
+        return line + QStringLiteral(" kilitli: kilit dosyası %1 artık çalışmayan bir programdan "
+                                     "kaldı ve silinemiyor; yönetici silmeli (sudo rm %1)")
+                          .arg(lock);
+    }
     case SerialPort::OpenError::None:
     case SerialPort::OpenError::Other:
         break;

@@ -12,6 +12,10 @@ namespace relo {
 // group that owns the device and a new login.
 //   Port Hatası: Com - 2 (/dev/ttyUSB0) açma izni yok: dialout grubuna üye olun
 //   (sudo usermod -aG dialout kullanici), sonra oturumu kapatıp yeniden açın
+// For a lock file left by a program that has ended, the file and its removal:
+//   Port Hatası: Com - 2 (/dev/ttyUSB0) kilitli: kilit dosyası /run/lock/LCK..ttyUSB0
+//   artık çalışmayan bir programdan kaldı ve silinemiyor; yönetici silmeli
+//   (sudo rm /run/lock/LCK..ttyUSB0)
 QString portErrorLine(int portNumber, SerialPort::OpenError error, const PortDevice &device);
 
 } // namespace relo

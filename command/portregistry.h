@@ -47,6 +47,8 @@ public:
     // path while it is plugged in. Looks at the devices present and registers
     // new adapters first, at most once a second.
     PortDevice device(int portNumber);
+    // The next device() looks at the devices present at once.
+    void refreshSoon() { m_age.invalidate(); }
 
 private:
     struct Entry
