@@ -359,7 +359,3 @@ void KomutWindow::savePort()
 }
 
 } // namespace relo
-
-// Compiled here rather than in the library's shared moc unit, so that programs using
-// only the Qt Core parts of this library (relo-mqtt) do not pull in the window.
-#include "moc_komutwindow.cpp"
