@@ -7,6 +7,8 @@
 #include "windowplacement.h"
 
 #include "aboutwindow.h"
+#include "portentry.h"
+#include "porterror.h"
 #include "portregistry.h"
 #include "portscan.h"
 #include "settingsfile.h"
@@ -157,9 +159,7 @@ void KomutWindow::buildRunFace()
 
 void KomutWindow::loadSetup()
 {
-    int count = 0;
-    scanPorts(
-        *m_port, [this](const QString &entry) { m_portList->addItem(entry); }, count);
+    fillPortList(m_portList, openedPorts(scanPorts(*m_port)));
     // A filled list selects its first entry by itself; only the saved port may be
     // preselected. Preselection leaves "Kaydet" disabled: nothing was chosen yet.
     m_portList->setCurrentIndex(-1);
@@ -169,7 +169,7 @@ void KomutWindow::loadSetup()
     const std::optional<qint16> saved =
         wholeNumberSetting(readSetting(m_settingsFolder, PortNumberKey));
     if (saved)
-        m_portList->setCurrentIndex(m_portList->findText(portEntry(*saved)));
+        m_portList->setCurrentIndex(m_portList->findText(portName(*saved)));
 }
 
 void KomutWindow::loadRun()

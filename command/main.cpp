@@ -91,14 +91,13 @@ int listPorts()
     relo::RealSerialPort port;
     port.setResolver(relo::registryResolver());
     bool found = false;
-    for (int n = relo::FirstScannedPort; n <= relo::LastScannedPort; ++n) {
-        const relo::SerialPort::OpenError error = port.openPort(n);
-        if (error == relo::SerialPort::OpenError::None)
-            printLine(stdout, relo::portEntry(n) + QLatin1Char('\t') + port.device().adapter);
-        else if (error != relo::SerialPort::OpenError::Missing)
-            printLine(stderr, relo::portErrorLine(n, error, port.device()));
-        port.closePort();
-        found = found || error == relo::SerialPort::OpenError::None;
+    for (const relo::PortProbe &probe : relo::scanPorts(port)) {
+        if (probe.error == relo::SerialPort::OpenError::None)
+            printLine(stdout,
+                      relo::portName(probe.number) + QLatin1Char('\t') + probe.device.adapter);
+        else if (probe.error != relo::SerialPort::OpenError::Missing)
+            printLine(stderr, relo::portErrorLine(probe.number, probe.error, probe.device));
+        found = found || probe.error == relo::SerialPort::OpenError::None;
     }
     if (!found)
         printLine(stderr, QStringLiteral("Açılabilen port yok"));
@@ -127,7 +126,7 @@ int setPort(const QString &value)
         relo::PortRegistry().device(number).adapter.isEmpty())
         printLine(stderr, QStringLiteral("Uyarı: %1 henüz hiçbir bağdaştırıcıya verilmedi "
                                          "(takılı olanlar: RELOKomut --list-ports)")
-                              .arg(relo::portEntry(number)));
+                              .arg(relo::portName(number)));
     return 0;
 }
 

@@ -1,7 +1,6 @@
 #include "commandqueue.h"
 
 #include "porterror.h"
-#include "portscan.h"
 #include "processes.h"
 #include "serialport.h"
 #include "settingsfile.h"
@@ -41,7 +40,7 @@ CommandQueue::CommandQueue(SerialPort *port, const QString &settingsFolder, QObj
             &CommandQueue::onOneShotFinished);
     connect(m_transmitter, &FrameTransmitter::sendFailed, this, [this] {
         failBatch(QStringLiteral("Port Hatası: %1 gönderim sırasında koptu")
-                      .arg(portEntry(m_portNumber)));
+                      .arg(portName(m_portNumber)));
     });
 }
 

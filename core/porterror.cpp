@@ -1,6 +1,5 @@
 #include "porterror.h"
 
-#include "portscan.h"
 #include "realserialport.h"
 
 #include <QFile>
@@ -43,9 +42,14 @@ QString permissionRemedy(const QString &path)
 
 } // namespace
 
+QString portName(int portNumber)
+{
+    return QStringLiteral("Com - %1").arg(portNumber);
+}
+
 QString portErrorLine(int portNumber, SerialPort::OpenError error, const PortDevice &device)
 {
-    QString line = QStringLiteral("Port Hatası: ") + portEntry(portNumber);
+    QString line = QStringLiteral("Port Hatası: ") + portName(portNumber);
     const QString name = device.path.isEmpty() ? device.adapter : device.path;
     if (!name.isEmpty())
         line += QStringLiteral(" (%1)").arg(name);

@@ -6,6 +6,9 @@
 
 namespace relo {
 
+// The name of port n wherever people see it: "Com - n".
+QString portName(int portNumber);
+
 // The line RELOKomut writes on standard error when port `portNumber` did not
 // open: the port, its device (the adapter, when it is not plugged in) and the
 // reason; for a missing permission also the remedy, which is membership of the

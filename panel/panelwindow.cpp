@@ -7,6 +7,7 @@
 
 #include "devicewatcher.h"
 #include "panelwidgets.h"
+#include "portentry.h"
 #include "portscan.h"
 #include "prompt.h"
 #include "realserialport.h"
@@ -107,7 +108,7 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
 
     connect(m_port, &SerialPort::received, this, &PanelWindow::onReceived);
     connect(m_port, &SerialPort::failed, this, &PanelWindow::onPortLost);
-    connect(m_transmitter, &FrameTransmitter::indicatorChanged, this, &PanelWindow::onIndicator);
+    connect(m_transmitter, &FrameTransmitter::rtsChanged, this, &PanelWindow::onRtsChanged);
     connect(m_transmitter, &FrameTransmitter::sendFailed, this, &PanelWindow::onPortLost);
 
     scan();
@@ -258,8 +259,7 @@ void PanelWindow::disconnectPort()
 
 void PanelWindow::scan()
 {
-    scanPorts(
-        *m_port, [this](const QString &entry) { m_combo1->addItem(entry); }, m_portCount);
+    fillPortList(m_combo1, openedPorts(scanPorts(*m_port)));
     // Nothing is chosen until the user picks an entry.
     m_combo1->setCurrentIndex(-1);
 }
@@ -274,9 +274,6 @@ void PanelWindow::rebuildPortList()
     if (m_connected || m_choosing || m_shutDown || m_combo1->view()->isVisible())
         return;
     m_port->refreshDevices();
-    for (int i = m_portCount - 1; i >= 0; --i)
-        m_combo1->removeItem(i);
-    m_portCount = 0;
     scan();
 }
 
@@ -301,9 +298,10 @@ void PanelWindow::toggle(int index)
         onPortLost();
 }
 
-void PanelWindow::onIndicator(bool blue)
+// The small lamp blinks with RTS: blue while it is high.
+void PanelWindow::onRtsChanged(bool high)
 {
-    m_shape2->setFillColor(blue ? LampBlue : windowColour(this));
+    m_shape2->setFillColor(high ? LampBlue : windowColour(this));
 }
 
 // The port broke while connected (adapter pulled, I/O error, failed write). The

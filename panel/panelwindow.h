@@ -76,7 +76,7 @@ private:
     void rebuildPortList();
     void onReceived();
     void toggle(int index);
-    void onIndicator(bool blue);
+    void onRtsChanged(bool high);
     void onPortLost();
     void reportPortLost();
     void release();
@@ -99,7 +99,6 @@ private:
 
     ChannelStates m_states{};
     Mask m_mask = 0;
-    int m_portCount = 0;
     bool m_connected = false;
     bool m_lossPending = false;
     bool m_choosing = false; // "Port Aç" is asking
