@@ -14,7 +14,6 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -31,7 +30,7 @@
 
 namespace {
 
-const QByteArray Saved = "[RELO]\nPortNumber=3\nPortData=1\n";
+const QByteArray Saved = savedSettings(3, 1);
 
 QByteArray frames(int count, int mask)
 {
@@ -52,9 +51,6 @@ private Q_SLOTS:
     void burst();
     void readOnlyInstall_data();
     void readOnlyInstall();
-    // Port numbers that stay with their adapter.
-    void numbers_data();
-    void numbers();
     void unusableDevices();
     void stopped_data();
     void stopped();
@@ -68,7 +64,6 @@ private:
     relo::PseudoTerminal &pty(QChar name);
     QString link(QChar name) const { return m_dir->filePath(QStringLiteral("by-id/usb-")) + name; }
     void plug(QChar name) { QVERIFY(QFile::link(pty(name).slavePath(), link(name))); }
-    QString registry() const { return m_dir->filePath(QStringLiteral("config/RELO/portlar.ini")); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<relo::PseudoTerminal> m_wire;
@@ -110,11 +105,11 @@ void TestKomutProgram::run_data()
     };
     const QStringList on3{"03-1"};
     const char *const done = "Çıkış-3 Açıldı\n";
-    row("03-1", on3, 0, done, "", "[RELO]\nPortNumber=3\nPortData=5\n", 5);
+    row("03-1", on3, 0, done, "", savedSettings(3, 5), 5);
     row("arguments joined", {"03", "-1"}, 2, "", "Hatalı komut: \"03 -1\"\n");
     row("missing port", on3, 1, "", "Port Hatası: Com - 3 (/nonexistent/tty3) bulunamadı\n");
     // Held by another program for a moment: tried again until it is free.
-    row("port held a moment", on3, 0, done, "", "[RELO]\nPortNumber=3\nPortData=5\n", 5);
+    row("port held a moment", on3, 0, done, "", savedSettings(3, 5), 5);
     row("port held", on3, 1, "",
         "Port Hatası: Com - 3 (%1) başka bir program tarafından kullanılıyor\n");
     // Its lock file (%2) left by a program that has ended, and this user may not remove it.
@@ -124,11 +119,11 @@ void TestKomutProgram::run_data()
     row("setup needs a person", {}, 2, "", "Kullanım: *");
     row("list ports", {"--list-ports"}, 0, "Com - 1\t%1\nCom - 3\t%1\n", "");
     row("list no ports", {"--list-ports"}, 0, "", "Açılabilen port yok\n");
-    row("set port 10", {"--set-port", "10"}, 0, "", "", "[RELO]\nPortNumber=10\nPortData=0\n");
-    row("set port=1", {"--set-port=1"}, 0, "", "", "[RELO]\nPortNumber=1\nPortData=0\n");
+    row("set port 10", {"--set-port", "10"}, 0, "", "", savedSettings(10, 0));
+    row("set port=1", {"--set-port=1"}, 0, "", "", savedSettings(1, 0));
     // The port in use keeps its outputs: the one saved, or 1 when none is.
     row("set port same", {"--set-port=3"}, 0, "", "", Saved);
-    row("set port 1 of none", {"--set-port=1"}, 0, "", "", "[RELO]\nPortNumber=1\nPortData=7\n", -1,
+    row("set port 1 of none", {"--set-port=1"}, 0, "", "", savedSettings(1, 7), -1,
         "[RELO]\nPortNumber=x\nPortData=7\n");
     row("set port 0", {"--set-port", "0"}, 2, "", "Geçersiz port numarası: \"0\" (1-10 olmalı)\n");
     row("option and command", {"--list-ports", "03-1"}, 2, "", "Hatalı kullanım: *");
@@ -143,11 +138,10 @@ void TestKomutProgram::run_data()
     row("binary garbage", on3, 0, done, "", garbage + "\n[RELO]\nPortData=4\n", 4, garbage);
     row("no line end at all", on3, 0, done, "", "[RELO] PortNumber=3 PortData=1\nPortData=4\n", 4,
         "[RELO] PortNumber=3 PortData=1");
-    row("port 0", on3, 0, done, "", "[RELO]\nPortNumber=0\nPortData=5\n", 5,
-        "[RELO]\nPortNumber=0\nPortData=1\n");
+    row("port 0", on3, 0, done, "", savedSettings(0, 5), 5, savedSettings(0, 1));
     // DISPLAY left behind by a session that is gone: a command still runs, a
     // window that needs a person says so in one line.
-    row("stale display", on3, 0, done, "", "[RELO]\nPortNumber=3\nPortData=5\n", 5);
+    row("stale display", on3, 0, done, "", savedSettings(3, 5), 5);
     row("setup, stale display", {}, 1, "",
         "RELOKomut port ayarı bir masaüstü oturumu ister: ekrana bağlanılamadı (DISPLAY=:4242).\n");
     row("RELO stale display", {}, 1, "",
@@ -258,7 +252,7 @@ void TestKomutProgram::burst()
     QFETCH(int, gapMs);
     QFETCH(int, killed);
     QFETCH(bool, writable);
-    QVERIFY(writeFile(iniPath(), "[RELO]\nPortNumber=3\nPortData=0\n"));
+    QVERIFY(writeFile(iniPath(), savedSettings(3, 0)));
     if (!writable) {
         if (::geteuid() == 0)
             QSKIP("root may write into any folder");
@@ -367,7 +361,7 @@ void TestKomutProgram::readOnlyInstall()
     }
     QCOMPARE(readFile(iniPath()), Saved);
     if (configWritable) {
-        QCOMPARE(readFile(copy), "[RELO]\nPortNumber=1\nPortData=20\n");
+        QCOMPARE(readFile(copy), savedSettings(1, 20));
         QCOMPARE(m_wire->readExactly(12 * relo::FrameSize, 5000),
                  frames(4, 5) + frames(4, 4) + frames(4, 20));
     } else {
@@ -428,62 +422,6 @@ Outcome TestKomutProgram::runOnPort(const QString &arg, char portNumber)
     writeFile(m_dir->filePath(QStringLiteral("ayar.ini")),
               QByteArray("[RELO]\nPortNumber=") + portNumber + "\nPortData=0\n");
     return runProgram(m_dir->filePath(QStringLiteral("RELOKomut")), {arg}, m_env);
-}
-
-// Steps, separated by blanks: +A plugs adapter A in, -A pulls it out; ?1A2B: the
-// port list is Com - 1 for A and Com - 2 for B; >2B: a command for port 2 reaches
-// B; >1!A: a command for port 1 finds it missing and names A; # turns the registry
-// into garbage; * fills it with ten adapters, not plugged in, Com - 4 seen longest ago.
-void TestKomutProgram::numbers_data()
-{
-    QTest::addColumn<QString>("steps");
-    QTest::newRow("numbers stay") << "+A ?1A +B ?1A2B -A ?2B >2B >1!A +C ?2B3C +A ?1A2B3C";
-    QTest::newRow("garbage rebuilt") << "+A ?1A +B ?1A2B # -A ?1B";
-    QTest::newRow("all ten held") << "* +A ?4A +B ?1B4A";
-}
-
-void TestKomutProgram::numbers()
-{
-    QFETCH(QString, steps);
-    useAdapters();
-    for (const QString &step : steps.split(u' ')) {
-        const QChar op = step.at(0);
-        if (op == u'+') {
-            plug(step.at(1));
-        } else if (op == u'-') {
-            QVERIFY(QFile::remove(link(step.at(1))));
-        } else if (op == u'?') {
-            QString list;
-            for (qsizetype i = 1; i + 1 < step.size(); i += 2)
-                list += QStringLiteral("Com - %1\t%2\n").arg(step.at(i), link(step.at(i + 1)));
-            const Outcome listed = runOnPort(QStringLiteral("--list-ports"));
-            QCOMPARE(listed.out, list);
-            QCOMPARE(listed.err, QString());
-        } else if (op == u'>') {
-            const Outcome sent = runOnPort(QStringLiteral("03-1"), step.at(1).toLatin1());
-            const bool missing = step.at(2) == u'!';
-            QCOMPARE(sent.exitCode, missing ? 1 : 0);
-            if (missing)
-                QCOMPARE(sent.err, QStringLiteral("Port Hatası: Com - %1 (%2) bulunamadı\n")
-                                       .arg(step.at(1), link(step.at(3))));
-            else
-                QCOMPARE(pty(step.at(2)).readExactly(4 * 18, 5000),
-                         relo::buildFrame(4).repeated(4));
-        } else if (op == u'#') {
-            QVERIFY(writeFile(registry(), QByteArray(500, '\0') + "\xff[=]\n1"));
-        } else {
-            QByteArray ten = "[Portlar]\n";
-            for (int n = 1; n <= 10; ++n)
-                ten += QStringLiteral("%1=2026-01-%2T00:00:00Z /gone/%1\n")
-                           .arg(QString::number(n), QString::number(n == 4 ? 1 : 10 + n))
-                           .toUtf8();
-            QVERIFY(QDir().mkpath(QFileInfo(registry()).path()) && writeFile(registry(), ten));
-        }
-    }
-    // Whatever it held before, the registry is one line an adapter: seen, adapter.
-    static const QRegularExpression clean(QStringLiteral("^\\[Portlar\\]\n(\\d+=\\S+Z \\S+\n)+$"));
-    QVERIFY2(clean.match(QString::fromUtf8(readFile(registry()))).hasMatch(),
-             readFile(registry()).constData());
 }
 
 // A device held open by another program (no lock, no exclusive use) is left out

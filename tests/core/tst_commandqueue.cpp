@@ -1,6 +1,7 @@
 // The command queue within one process: two queues on one ayar.ini stand for
 // two programs, each with a port of its own.
 
+#include "batch.h"
 #include "commandqueue.h"
 #include "fakeserialport.h"
 #include "programs.h"
@@ -14,8 +15,41 @@ class TestCommandQueue : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
+    void nextBatch_data();
+    void nextBatch();
     void orderOfMaking();
 };
+
+// Tickets as "channels:states" in order; the batch as the indexes it takes.
+void TestCommandQueue::nextBatch_data()
+{
+    QTest::addColumn<QStringList>("waiting");
+    QTest::addColumn<QList<int>>("batch");
+    QTest::newRow("nothing") << QStringList() << QList<int>();
+    QTest::newRow("eight channels together")
+        << QStringList{"1:1", "2:2", "4:4", "8:8", "16:16", "32:32", "64:64", "128:128"}
+        << QList<int>{0, 1, 2, 3, 4, 5, 6, 7};
+    QTest::newRow("a pulse: off waits") << QStringList{"4:4", "4:0"} << QList<int>{0};
+    QTest::newRow("later ones still go") << QStringList{"4:4", "4:0", "8:8"} << QList<int>{0, 2};
+    // A whole mask touches every channel: it goes alone, and nothing after it.
+    QTest::newRow("whole mask first") << QStringList{"255:0", "1:1"} << QList<int>{0};
+    QTest::newRow("whole mask later") << QStringList{"1:1", "255:0", "2:2"} << QList<int>{0};
+}
+
+void TestCommandQueue::nextBatch()
+{
+    QFETCH(QStringList, waiting);
+    QFETCH(QList<int>, batch);
+    QList<relo::Ticket> tickets;
+    for (const QString &ticket : waiting)
+        tickets << relo::Ticket{QString::number(tickets.size()),
+                                {relo::Mask(ticket.section(u':', 0, 0).toUInt()),
+                                 relo::Mask(ticket.section(u':', 1).toUInt())}};
+    QList<int> taken;
+    for (const relo::Ticket &ticket : relo::nextBatch(tickets))
+        taken << ticket.name.toInt();
+    QCOMPARE(taken, batch);
+}
 
 // A change joins the queue by the time it was made, not by when its process got
 // to join: a RELOKomut that started first but took longer to start up still goes
@@ -23,7 +57,7 @@ private Q_SLOTS:
 void TestCommandQueue::orderOfMaking()
 {
     QTemporaryDir dir;
-    QVERIFY(writeFile(relo::settingsPath(dir.path()), "[RELO]\nPortNumber=3\nPortData=0\n"));
+    QVERIFY(writeFile(relo::settingsPath(dir.path()), savedSettings(3, 0)));
     FakeSerialPort firstPort;
     FakeSerialPort secondPort;
     firstPort.setPresent({3});

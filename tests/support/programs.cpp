@@ -10,6 +10,12 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+QByteArray savedSettings(int port, int mask)
+{
+    return "[RELO]\nPortNumber=" + QByteArray::number(port) +
+           "\nPortData=" + QByteArray::number(mask) + '\n';
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);

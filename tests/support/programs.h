@@ -9,6 +9,8 @@
 // Whole-file reads and writes, and the built programs run as separate processes.
 
 QByteArray readFile(const QString &path);
+// An ayar.ini that saves port `port` and mask `mask`, as the programs write it.
+QByteArray savedSettings(int port, int mask);
 bool writeFile(const QString &path, const QByteArray &bytes);
 
 struct Outcome
