@@ -19,6 +19,7 @@ class ClickableLabel;
 class FrameTransmitter;
 class Lamp;
 class SerialPort;
+class SwitchCaption;
 
 // The control panel's window ("main"): the port area "Seri Port Ayar" on the
 // left, the eight channel switches of "Çıkışlar" on the right.
@@ -28,6 +29,10 @@ class SerialPort;
 // disabled, button and switches enabled, the frame of the current mask sent every
 // 250 ms. A click on a switch flips its channel and writes the new mask byte at
 // once; the next frame carries it too.
+//
+// Keyboard: Tab goes through the port list, the switches in channel order,
+// "Bağlantıyı Kes" and "Hakkında"; Space or Enter flips the focused switch and the
+// digits 1 to 8 flip that channel while connected, each as a click does.
 class PanelWindow : public QWidget
 {
     Q_OBJECT
@@ -51,6 +56,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void buildPortArea();
@@ -76,8 +82,8 @@ private:
     QComboBox *const m_combo1;
     QPushButton *const m_command1;
     QGroupBox *const m_frame2;
-    QList<QLabel *> m_tiles;            // Image1, index 0..7
-    QList<ClickableLabel *> m_captions; // Label1, index 0..7
+    QList<QLabel *> m_tiles;           // Image1, index 0..7
+    QList<SwitchCaption *> m_captions; // Label1, index 0..7
     ClickableLabel *const m_label2;
     Lamp *const m_shape2;
     QLabel *const m_image2; // the off picture
