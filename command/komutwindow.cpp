@@ -324,6 +324,13 @@ void KomutWindow::keyPressEvent(QKeyEvent *event)
         close();
         return;
     }
+    // Setup: Enter presses "Kaydet" wherever the focus is. Neither the list nor
+    // the button takes it: a button is pressed by Enter only inside a dialog.
+    if (!m_runMode && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+        if (m_save->isEnabled())
+            m_save->click();
+        return;
+    }
     QWidget::keyPressEvent(event);
 }
 

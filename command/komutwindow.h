@@ -32,7 +32,7 @@ class SerialPort;
 //
 // Setup mode (no command): the list of usable ports with the saved one selected;
 // choosing an entry enables "Kaydet", which saves the port (savePortChoice()) and
-// stays disabled until another entry is chosen.
+// stays disabled until another entry is chosen. Enter presses "Kaydet".
 class KomutWindow : public QWidget
 {
     Q_OBJECT

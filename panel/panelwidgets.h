@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sharedwidgets.h"
+
 #include <QColor>
 #include <QComboBox>
 #include <QLabel>
@@ -8,7 +10,8 @@
 namespace relo {
 
 // A circular indicator lamp: the largest circle that fits the widget, centred,
-// filled with the fill colour and outlined with the border colour.
+// filled with the fill colour and outlined with the border colour. Assistive
+// technology reads its accessible name, which says what the colour means.
 class Lamp : public QWidget
 {
     Q_OBJECT
@@ -54,6 +57,23 @@ public:
 
 Q_SIGNALS:
     void opening();
+};
+
+// The caption of a channel switch, which takes its clicks and its keys. To
+// assistive technology it is a checkable button named "Çıkış <channel>", checked
+// while the channel is on; turning it on or off is announced as a state change.
+class SwitchCaption : public ClickableLabel
+{
+    Q_OBJECT
+public:
+    // Without a text: the panel sets the caption once the switch is built.
+    SwitchCaption(int channel, QWidget *parent);
+
+    bool isOn() const { return m_on; }
+    void setOn(bool on);
+
+private:
+    bool m_on = false;
 };
 
 } // namespace relo

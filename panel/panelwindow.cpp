@@ -18,6 +18,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 
@@ -32,6 +33,10 @@ const QColor LampBlue(Qt::blue);
 constexpr int ColumnLeft[] = {360, 1200, 2040, 2880};
 constexpr int TileTop[] = {350, 800};
 constexpr int CaptionOffset = 40;
+
+// What the link lamp Shape1 says to assistive technology.
+const QString Connected = QStringLiteral("Bağlı");
+const QString NotConnected = QStringLiteral("Bağlı değil");
 
 QString caption(int channel, bool on)
 {
@@ -136,6 +141,7 @@ void PanelWindow::buildPortArea()
 
     m_shape1->setObjectName(QStringLiteral("Shape1"));
     m_shape1->setGeometry(twipsRect(120, 360, 255, 255));
+    m_shape1->setAccessibleName(NotConnected);
 
     m_combo1->setObjectName(QStringLiteral("Combo1"));
     m_combo1->setGeometry(twipsRect(480, 360, 975, 315));
@@ -170,7 +176,8 @@ void PanelWindow::buildOutputArea()
     }
     // Created after the tiles so that they lie above them and take the clicks.
     for (int i = 0; i < ChannelCount; ++i) {
-        auto *const label = new ClickableLabel(caption(i + 1, false), m_frame2);
+        auto *const label = new SwitchCaption(i + 1, m_frame2);
+        label->setText(caption(i + 1, false));
         label->setObjectName(QStringLiteral("Label1"));
         label->setProperty("index", i);
         label->setGeometry(twipsRect(ColumnLeft[i / 2], TileTop[i % 2] + CaptionOffset, 735, 255));
@@ -200,6 +207,14 @@ void PanelWindow::buildOutputArea()
     m_shape2->setObjectName(QStringLiteral("Shape2"));
     m_shape2->setGeometry(twipsRect(3600, 1200, 255, 135));
     m_shape2->setBorderColor(Qt::red);
+    m_shape2->setAccessibleName(QStringLiteral("RTS"));
+
+    // Tab goes from the port list through the switches in channel order to the
+    // two controls below them, whatever the order of creation.
+    QList<QWidget *> order{m_combo1};
+    order << QList<QWidget *>(m_captions.cbegin(), m_captions.cend()) << m_command1 << m_label2;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order.at(i - 1), order.at(i));
 }
 
 void PanelWindow::watchDevices(const QString &serialFolder)
@@ -232,9 +247,12 @@ void PanelWindow::connectPort()
         return;
     }
     m_shape1->setFillColor(LampBlue);
+    m_shape1->setAccessibleName(Connected);
     m_command1->setEnabled(true);
-    m_combo1->setEnabled(false);
+    // The switches first: the focus leaving the disabled list goes to switch 1,
+    // not to "Bağlantıyı Kes", where a Space meant for a switch would disconnect.
     m_frame2->setEnabled(true);
+    m_combo1->setEnabled(false);
     m_port->setRts(true);
     m_connected = true;
     m_lossPending = false;
@@ -250,6 +268,7 @@ void PanelWindow::disconnectPort()
     rebuildPortList();
     m_combo1->setEnabled(true);
     m_shape1->setFillColor(windowColour(this));
+    m_shape1->setAccessibleName(NotConnected);
     m_command1->setEnabled(false);
     m_frame2->setEnabled(false);
     m_port->setRts(false);
@@ -292,6 +311,7 @@ void PanelWindow::toggle(int index)
     label->setText(caption(channel, !wasOn));
     m_tiles.at(index)->setPixmap(wasOn ? m_image2->pixmap() : m_image3->pixmap());
     m_states[static_cast<size_t>(index)] = !wasOn;
+    m_captions.at(index)->setOn(!wasOn);
 
     m_mask = maskFromStates(m_states);
     if (!m_port->send(QByteArray(1, static_cast<char>(m_mask))))
@@ -336,6 +356,20 @@ void PanelWindow::closeEvent(QCloseEvent *event)
 {
     release();
     QWidget::closeEvent(event);
+}
+
+void PanelWindow::keyPressEvent(QKeyEvent *event)
+{
+    // The digits reach here when the focused control has no use for them. A key
+    // held down repeats; it is still one click.
+    const int channel = event->key() - Qt::Key_0;
+    if (m_connected && channel >= 1 && channel <= ChannelCount &&
+        !(event->modifiers() & ~Qt::KeypadModifier)) {
+        if (!event->isAutoRepeat())
+            toggle(channel - 1);
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void PanelWindow::release()

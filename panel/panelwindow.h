@@ -19,6 +19,7 @@ class FrameTransmitter;
 class Lamp;
 class PortList;
 class SerialPort;
+class SwitchCaption;
 
 // The control panel's window ("main"): the port area "Seri Port Ayar" on the
 // left, the eight channel switches of "Çıkışlar" on the right.
@@ -33,6 +34,10 @@ class SerialPort;
 // user opens it and, once watchDevices() was called, whenever serial devices
 // come or go; never while connected, while the user is picking an entry or
 // while the list is open.
+//
+// Keyboard: Tab goes through the port list, the switches in channel order,
+// "Bağlantıyı Kes" and "Hakkında"; Space or Enter flips the focused switch and the
+// digits 1 to 8 flip that channel while connected, each as a click does.
 class PanelWindow : public QWidget
 {
     Q_OBJECT
@@ -64,6 +69,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     void buildPortArea();
@@ -90,8 +96,8 @@ private:
     PortList *const m_combo1;
     QPushButton *const m_command1;
     QGroupBox *const m_frame2;
-    QList<QLabel *> m_tiles;            // Image1, index 0..7
-    QList<ClickableLabel *> m_captions; // Label1, index 0..7
+    QList<QLabel *> m_tiles;           // Image1, index 0..7
+    QList<SwitchCaption *> m_captions; // Label1, index 0..7
     ClickableLabel *const m_label2;
     Lamp *const m_shape2;
     QLabel *const m_image2; // the off picture

@@ -1,10 +1,63 @@
 #include "sharedwidgets.h"
 
+#include <QAccessibleWidget>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <qdrawutil.h>
 
 namespace relo {
+
+namespace {
+
+// A clickable label as assistive technology sees it: a link named by its text.
+class ClickableLabelAccessible : public QAccessibleWidget
+{
+public:
+    explicit ClickableLabelAccessible(ClickableLabel *label)
+        : QAccessibleWidget(label, QAccessible::Link)
+    {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Name && widget()->accessibleName().isEmpty())
+            return static_cast<const QLabel *>(widget())->text();
+        return QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override
+    {
+        return QAccessibleWidget::actionNames() << pressAction();
+    }
+    void doAction(const QString &action) override
+    {
+        if (action != pressAction())
+            QAccessibleWidget::doAction(action);
+        else if (widget()->isEnabled())
+            static_cast<ClickableLabel *>(widget())->click();
+    }
+};
+
+QAccessibleInterface *accessibleClickableLabel(const QString &key, QObject *object)
+{
+    if (key == QLatin1String("relo::ClickableLabel"))
+        return new ClickableLabelAccessible(static_cast<ClickableLabel *>(object));
+    return nullptr;
+}
+
+} // namespace
+
+ClickableLabel::ClickableLabel(QWidget *parent) : QLabel(parent)
+{
+    // Installed before the label has a text: a screen reader that is running asks
+    // for the label's interface when the text is set, and keeps the first answer.
+    QAccessible::installFactory(accessibleClickableLabel);
+    setFocusPolicy(Qt::TabFocus);
+}
+
+ClickableLabel::ClickableLabel(const QString &text, QWidget *parent) : ClickableLabel(parent)
+{
+    setText(text);
+}
 
 void ClickableLabel::mousePressEvent(QMouseEvent *event)
 {
@@ -39,6 +92,32 @@ void ClickableLabel::mouseReleaseEvent(QMouseEvent *event)
         return;
     }
     QLabel::mouseReleaseEvent(event);
+}
+
+void ClickableLabel::keyPressEvent(QKeyEvent *event)
+{
+    const int key = event->key();
+    if ((key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+        !(event->modifiers() & ~Qt::KeypadModifier)) {
+        // A key held down repeats; it is still one click.
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void ClickableLabel::paintEvent(QPaintEvent *event)
+{
+    QLabel::paintEvent(event);
+    // Only a focus that came from the keyboard shows: a mouse user sees the label
+    // as it always was.
+    if (!hasFocus() || !window()->testAttribute(Qt::WA_KeyboardFocusChange))
+        return;
+    QPainter painter(this);
+    painter.setPen(QPen(palette().color(QPalette::WindowText), 1, Qt::DotLine));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }
 
 namespace {

@@ -9,11 +9,20 @@ namespace relo {
 // The second press of a double-click arrives as a double-click, not as a press:
 // it is no click of its own, so a double-click reports one click, not two. Like
 // every widget it gets no mouse events while it or a parent is disabled.
+//
+// It is a control for the keyboard too: Tab reaches it (a mouse click does not
+// focus it), Space, Enter or Return click it, and a dotted frame shows while it
+// has the focus after a keyboard move. To assistive technology it is a link
+// named by its text, which a press action clicks.
 class ClickableLabel : public QLabel
 {
     Q_OBJECT
 public:
-    using QLabel::QLabel;
+    explicit ClickableLabel(QWidget *parent = nullptr);
+    explicit ClickableLabel(const QString &text, QWidget *parent = nullptr);
+
+    // Reports a click, as the mouse and the keys do.
+    void click() { Q_EMIT clicked(); }
 
 Q_SIGNALS:
     void clicked();
@@ -22,6 +31,8 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     bool m_pressed = false; // a left press started here and was not released yet

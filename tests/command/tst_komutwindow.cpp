@@ -1,6 +1,7 @@
 // The RELOKomut window in this process, against the recording fake port: what a
 // run of the built program cannot see (port calls and RTS, widgets, layout).
 
+#include "accessible.h"
 #include "fakeserialport.h"
 #include "komutwindow.h"
 #include "modal.h"
@@ -46,6 +47,8 @@ public:
 void checkFace(QWidget *window, bool runMode)
 {
     QCOMPARE(window->windowTitle(), QStringLiteral("RELOKomut    Ver. 1.0.14"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(window)->text(QAccessible::Name),
+             window->windowTitle());
     QCOMPARE(window->windowIcon().pixmap(32).size(), QSize(32, 32));
     QVERIFY(window->windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(bool(window->windowFlags() & Qt::FramelessWindowHint), runMode);
@@ -63,6 +66,8 @@ private Q_SLOTS:
     void run();
     void setup_data();
     void setup();
+    void setupKeyboard_data();
+    void setupKeyboard();
 };
 
 void TestKomutWindow::run_data()
@@ -153,6 +158,8 @@ void TestKomutWindow::run()
     // The status label is sized to its text and shows whole inside its frame.
     const auto *shown = child<QLabel>(&window, "Label1");
     QCOMPARE(shown->text(), label);
+    QCOMPARE(accessibleSummary(child(&window, "Label1")),
+             "StaticText|" + label + "|"); // read out as shown
     QVERIFY(child(&window, "Frame2")->rect().contains(shown->geometry()));
     QCOMPARE(shown->width(), shown->sizeHint().width());
 }
@@ -230,6 +237,42 @@ void TestKomutWindow::setup()
     });
     QTest::mouseClick(child(&window, "Label2"), Qt::LeftButton);
     QCOMPARE(about, QStringLiteral("hakkinda"));
+}
+
+void TestKomutWindow::setupKeyboard_data()
+{
+    QTest::addColumn<bool>("onButton"); // Tab to "Kaydet" before the key
+    QTest::addColumn<int>("key");
+    QTest::newRow("Enter on the list") << false << int(Qt::Key_Enter);
+    QTest::newRow("Return on the list") << false << int(Qt::Key_Return);
+    QTest::newRow("Return on Kaydet") << true << int(Qt::Key_Return);
+}
+
+void TestKomutWindow::setupKeyboard()
+{
+    QFETCH(bool, onButton);
+    QFETCH(int, key);
+    QTemporaryDir folder;
+    const QString path = relo::settingsPath(folder.path());
+    FakeSerialPort port;
+    port.setPresent({1, 2});
+    KomutWindow window(QString(), folder.path(), &port);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    auto *list = child<QComboBox>(&window, "Combo1");
+    auto *save = child<QPushButton>(&window, "Command1");
+    QCOMPARE(QApplication::focusWidget(), list);
+    QTest::keyClick(list, Qt::Key(key)); // nothing chosen yet: nothing to save
+    QVERIFY(!QFile::exists(path));
+    QTest::keyClick(list, Qt::Key_Down); // chooses "Com - 1", then "Com - 2"
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(accessibleSummary(list), QStringLiteral("ComboBox|Com - 2|focused"));
+    if (onButton)
+        QTest::keyClick(list, Qt::Key_Tab);
+    QCOMPARE(accessibleSummary(save), onButton ? "Button|Kaydet|focused" : "Button|Kaydet|");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+    QCOMPARE(readFile(path), ini("2", "0"));
+    QVERIFY(!save->isEnabled() && window.isVisible());
 }
 
 QTEST_MAIN(TestKomutWindow)

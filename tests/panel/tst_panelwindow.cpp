@@ -1,3 +1,4 @@
+#include "accessible.h"
 #include "devicewatcher.h"
 #include "fakeserialport.h"
 #include "modal.h"
@@ -81,6 +82,38 @@ struct Panel
                            target->mapTo(window.get(), target->rect().center()));
     }
     FrameTransmitter *transmitter() const { return window->findChild<FrameTransmitter *>(); }
+    // The accessible name of the control with the keyboard focus.
+    QString focused() const
+    {
+        QWidget *focus = QApplication::focusWidget();
+        return focus ? QAccessible::queryAccessibleInterface(focus)->text(QAccessible::Name)
+                     : QString();
+    }
+    // Types `keys`, as QKeySequence spells them ("Tab", "3", "Ctrl+3", "Num+3"), at
+    // the focused control; "held4": 4 held down, so that it repeats twice.
+    void type(const QString &keys) const
+    {
+        for (const QString &key : keys.split(u' ')) {
+            QWidget *target =
+                QApplication::focusWidget() ? QApplication::focusWidget() : window.get();
+            const bool held = key.startsWith("held");
+            const QKeyCombination typed = QKeySequence(held ? key.mid(4) : key)[0];
+            QTest::keyPress(target, typed.key(), typed.keyboardModifiers());
+            for (int repeat = 0; held && repeat < 2; ++repeat) {
+                QKeyEvent again(QEvent::KeyPress, typed.key(), typed.keyboardModifiers(), {}, true);
+                QApplication::sendEvent(target, &again);
+            }
+            QTest::keyRelease(target, typed.key(), typed.keyboardModifiers());
+        }
+    }
+    // The mask bytes written by the flips; the frames are 18 bytes long.
+    QByteArray flips() const
+    {
+        QByteArray written;
+        for (const QByteArray &write : fake->writes())
+            written += write.size() == 1 ? write : QByteArray();
+        return written;
+    }
 
     QStringList entries() const
     {
@@ -328,10 +361,7 @@ private Q_SLOTS:
         panel.caption(3)->setText(caption);
         for (int channel : clicks)
             channel > 0 ? panel.toggle(channel) : panel.doubleClick(-channel);
-        QByteArray written; // the frames are 18 bytes long
-        for (const QByteArray &write : panel.fake->writes())
-            written += write.size() == 1 ? write : QByteArray();
-        QCOMPARE(written, bytes);
+        QCOMPARE(panel.flips(), bytes);
         const int mask = static_cast<quint8>(bytes.back());
         QCOMPARE(int(panel.window->mask()), mask);
         for (int channel = 1; channel <= 8; ++channel) {
@@ -367,6 +397,118 @@ private Q_SLOTS:
             QVERIFY2(!call.startsWith("send"), qPrintable(call)); // nothing written after
         QCoreApplication::processEvents();
         QCOMPARE(panel.prompt->errors, 1); // one message for one failure
+    }
+
+    void keyboard_data()
+    {
+        QTest::addColumn<bool>("connect");
+        QTest::addColumn<QString>("keys");
+        QTest::addColumn<QByteArray>("bytes"); // written, one per flip
+        QTest::addColumn<QString>("focus");    // at the end
+        QTest::newRow("Space on 3") << true << "Tab Tab Space" << QByteArray("\x04") << "Çıkış 3";
+        QTest::newRow("Return, Enter on 3")
+            << true << "Tab Tab Return Enter" << QByteArray("\x04\0", 2) << "Çıkış 3";
+        QTest::newRow("digits") << true << "1 8 Num+2 1" << QByteArray("\x01\x81\x83\x82")
+                                << "Çıkış 1";
+        QTest::newRow("on Bağlantıyı Kes") << true << "Tab Tab Tab Tab Tab Tab Tab Tab 5"
+                                           << QByteArray("\x10") << "Bağlantıyı Kes";
+        QTest::newRow("held down") << true << "held4 Space" << QByteArray("\x08\x09") << "Çıkış 1";
+        QTest::newRow("no channel") << true << "0 9 Ctrl+3" << QByteArray() << "Çıkış 1";
+        QTest::newRow("after Bağlantıyı Kes")
+            << true << "Tab Tab Tab Tab Tab Tab Tab Tab Space 3" << QByteArray() << "";
+        QTest::newRow("disconnected") << false << "3 Tab 5 Return" << QByteArray() << "";
+    }
+
+    void keyboard()
+    {
+        QFETCH(bool, connect);
+        QFETCH(QString, keys);
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, focus);
+        Panel panel({1});
+        QVERIFY(QTest::qWaitForWindowActive(panel.window.get()));
+        if (connect) {
+            panel.choose("Com - 1", true);
+            QCOMPARE(panel.focused(), QStringLiteral("Çıkış 1")); // not "Bağlantıyı Kes"
+        }
+        panel.type(keys);
+        QCOMPARE(panel.flips(), bytes);
+        QCOMPARE(panel.focused(), connect ? focus : QStringLiteral("Seri Port Ayar"));
+        // Each flip as a click does it; assistive technology reads the same state.
+        const int mask = bytes.isEmpty() ? 0 : quint8(bytes.back());
+        QCOMPARE(int(panel.window->mask()), mask);
+        for (int channel = 1; channel <= 8; ++channel) {
+            const bool on = mask & (1 << (channel - 1));
+            QCOMPARE(panel.caption(channel)->text(),
+                     QString::number(channel) + (on ? " - (1)" : " - (0)"));
+            QCOMPARE(panel.picture("Image1", channel), panel.picture(on ? "Image3" : "Image2"));
+            QCOMPARE(accessibleSummary(panel.caption(channel)),
+                     QStringLiteral("Button|Çıkış %1|checkable%2%3%4")
+                         .arg(channel)
+                         .arg(on ? " checked" : "")
+                         .arg(connect && focus.endsWith(QString::number(channel)) ? " focused" : "")
+                         .arg(panel.window->isConnected() ? "" : " disabled"));
+        }
+    }
+
+    void tabOrder()
+    {
+        Panel panel({1});
+        QVERIFY(QTest::qWaitForWindowActive(panel.window.get()));
+        panel.type("Tab");
+        QCOMPARE(QApplication::focusWidget(), panel.combo()); // the only control while idle
+        panel.choose("Com - 1", true);
+        QLabel *const third = panel.caption(3);
+        const QImage plain = third->grab().toImage();
+        QStringList order;
+        for (int i = 0; i < 11; ++i) {
+            panel.type("Tab");
+            order << panel.focused();
+            if (i == 1) // the focus frame shows on the focused switch only
+                QVERIFY(third->grab().toImage() != plain);
+        }
+        QCOMPARE(order,
+                 (QStringList{"Çıkış 2", "Çıkış 3", "Çıkış 4", "Çıkış 5", "Çıkış 6", "Çıkış 7",
+                              "Çıkış 8", "Bağlantıyı Kes", "Hakkında", "Çıkış 1", "Çıkış 2"}));
+        QCOMPARE(third->grab().toImage(), plain);
+        // "Hakkında" opens from the keyboard too.
+        QTest::keyClick(panel.window.get(), Qt::Key_Backtab);
+        QTest::keyClick(panel.window.get(), Qt::Key_Backtab);
+        panel.type("Return");
+        QCOMPARE(panel.prompt->abouts, 1);
+    }
+
+    void accessibleTree_data()
+    {
+        QTest::addColumn<bool>("connect");
+        QTest::addColumn<QStringList>("seen"); // main, Combo1, Shape1, Command1, Label2, Shape2
+        QTest::newRow("idle") << false << QStringList{"Client|RELO    Ver. 1.0.2|",
+                                                      "ComboBox|Seri Port Ayar|focused",
+                                                      "StaticText|Bağlı değil|",
+                                                      "Button|Bağlantıyı Kes|disabled",
+                                                      "Link|Hakkında|disabled",
+                                                      "StaticText|RTS|disabled"};
+        QTest::newRow("connected") << true
+                                   << QStringList{"Client|RELO    Ver. 1.0.2|",
+                                                  "ComboBox|Com - 1|disabled",
+                                                  "StaticText|Bağlı|",
+                                                  "Button|Bağlantıyı Kes|",
+                                                  "Link|Hakkında|",
+                                                  "StaticText|RTS|"};
+    }
+
+    void accessibleTree()
+    {
+        QFETCH(bool, connect);
+        QFETCH(QStringList, seen);
+        Panel panel({1});
+        QVERIFY(QTest::qWaitForWindowActive(panel.window.get()));
+        if (connect)
+            panel.choose("Com - 1", true);
+        QStringList summary{accessibleSummary(panel.window.get())};
+        for (const char *name : {"Combo1", "Shape1", "Command1", "Label2", "Shape2"})
+            summary << accessibleSummary(panel.child(name));
+        QCOMPARE(summary, seen);
     }
 
     void messageBoxes()

@@ -1,4 +1,5 @@
 #include "aboutwindow.h"
+#include "accessible.h"
 #include "modal.h"
 
 #include <QApplication>
@@ -50,6 +51,7 @@ class TestAboutWindow : public QObject
 private Q_SLOTS:
     void opening_data();
     void opening();
+    void keyboard();
 };
 
 void TestAboutWindow::opening_data()
@@ -109,6 +111,35 @@ void TestAboutWindow::opening()
     });
     AboutWindow::showModal(keepOnTop);
     QVERIFY(seen);
+}
+
+void TestAboutWindow::keyboard()
+{
+    UrlCatcher catcher;
+    for (const char *scheme : {"mailto", "http"})
+        QDesktopServices::setUrlHandler(QLatin1String(scheme), &catcher, "open");
+    // Enter on the focused link, then Tab, three times; then Escape.
+    QStringList seen;
+    bool closed = false;
+    whenModal([&seen, &closed](QWidget *about) {
+        seen << accessibleSummary(about);
+        for (int i = 0; i < 3; ++i) {
+            seen << accessibleSummary(QApplication::focusWidget());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        closed = !about->isVisible();
+    });
+    AboutWindow::showModal(false);
+    for (const char *scheme : {"mailto", "http"})
+        QDesktopServices::unsetUrlHandler(QLatin1String(scheme));
+    QCOMPARE(seen, (QStringList{"Dialog|Hakkında|", "Link|relo@example.org|focused",
+                                "Link|www.example.org|focused", "Link|relo@example.org|focused"}));
+    QCOMPARE(catcher.urls, (QList<QUrl>{QUrl("mailto:" + AboutWindow::mailAddress()),
+                                        QUrl("http://" + AboutWindow::webHost()),
+                                        QUrl("mailto:" + AboutWindow::mailAddress())}));
+    QVERIFY(closed);
 }
 
 QTEST_MAIN(TestAboutWindow)
