@@ -108,6 +108,23 @@ void ClickableLabel::keyPressEvent(QKeyEvent *event)
     QLabel::keyPressEvent(event);
 }
 
+void ClickableLabel::changeEvent(QEvent *event)
+{
+    // A label that takes the focus draws its text as a text field does, in the
+    // Text colour, and while disabled it does not put its own colour there: the
+    // disabled Text colour follows the label's, so a disabled label looks as it
+    // always did.
+    if (event->type() == QEvent::PaletteChange) {
+        QPalette pal = palette();
+        const QColor own = pal.color(QPalette::Disabled, foregroundRole());
+        if (pal.color(QPalette::Disabled, QPalette::Text) != own) {
+            pal.setColor(QPalette::Disabled, QPalette::Text, own);
+            setPalette(pal);
+        }
+    }
+    QLabel::changeEvent(event);
+}
+
 void ClickableLabel::paintEvent(QPaintEvent *event)
 {
     QLabel::paintEvent(event);
