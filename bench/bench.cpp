@@ -1,6 +1,7 @@
 // relo-bench: measures RELO on pseudo-terminals against the floors that the
 // serial line and the 250 ms timer set. Each subcommand prints rows of one
 // Markdown table; bench.sh runs them in turn and adds the header.
+#include "deviceholders.h"
 #include "localbroker.h"
 #include "mqttclient.h"
 #include "portmap.h"
@@ -261,7 +262,7 @@ int benchScan(int rounds)
     std::vector<double> walks;
     for (int i = 0; i < rounds; ++i) {
         const Clock::time_point start = Clock::now();
-        relo::devicesOpenElsewhere();
+        relo::platform::HeldDevices::now();
         walks.push_back(ms(Clock::now() - start));
     }
     s = summarise(walks);

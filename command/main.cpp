@@ -1,6 +1,7 @@
 // RELOKomut: switches one channel (RELOKomut 03-1) or, started without a
 // command, lets a person choose the serial port.
 
+#include "display.h"
 #include "displayfallback.h"
 #include "komutwindow.h"
 #include "porterror.h"
@@ -152,17 +153,6 @@ int runOption(const Invocation &invocation)
     return relo::KomutWindow::Rejected;
 }
 
-// Started from a service, over SSH or from cron there is no display: the window
-// then lives on Qt's offscreen platform, so a command still works.
-void chooseOffscreenWithoutDisplay()
-{
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS) && !defined(Q_OS_ANDROID)
-    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-        qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-#endif
-}
-
 void keepOnlySeriousMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
 {
     if (type == QtCriticalMsg || type == QtFatalMsg)
@@ -202,7 +192,9 @@ int main(int argc, char *argv[])
     // Before the application object, so that a request to stop during start-up
     // waits for the event loop. Should it fail, the signals end RELOKomut as before.
     relo::StopSignals::install();
-    chooseOffscreenWithoutDisplay();
+    // Started from a service, over SSH or from cron there is no display: the
+    // window then lives on Qt's offscreen platform, so a command still works.
+    relo::platform::chooseOffscreenWithoutDisplay();
     quietenHeadlessQt();
     const bool armed = relo::armDisplayFallback();
     QApplication app(argc, argv);

@@ -2,14 +2,7 @@
 
 #include "realserialport.h"
 
-#include <QFile>
-
-#ifdef Q_OS_UNIX
-#include <grp.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
+#include "permissions.h"
 
 namespace relo {
 
@@ -17,27 +10,19 @@ namespace {
 
 QString permissionRemedy(const QString &path)
 {
-#ifdef Q_OS_UNIX
-    struct stat st = {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    const std::optional<platform::FileGroup> group = platform::fileGroup(path);
+    if (!group)
         return {};
-    const passwd *user = ::getpwuid(::getuid());
-    const group *owners = ::getgrgid(st.st_gid);
-    const QString userName = user ? QString::fromLocal8Bit(user->pw_name)
-                                  : qEnvironmentVariable("USER", QStringLiteral("$USER"));
-    const QString groupName =
-        owners ? QString::fromLocal8Bit(owners->gr_name) : QString::number(st.st_gid);
-    if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) {
+    QString userName = platform::userName();
+    if (userName.isEmpty())
+        userName = qEnvironmentVariable("USER", QStringLiteral("$USER"));
+    if (!group->mayReadWrite) {
         return QStringLiteral(": %1 grubu da açamaz, aygıtın izinlerini yönetici düzeltmeli")
-            .arg(groupName);
+            .arg(group->name);
     }
     return QStringLiteral(": %1 grubuna üye olun (sudo usermod -aG %1 %2), sonra oturumu "
                           "kapatıp yeniden açın")
-        .arg(groupName, userName);
-#else
-    Q_UNUSED(path)
-    return {};
-#endif
+        .arg(group->name, userName);
 }
 
 } // namespace

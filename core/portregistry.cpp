@@ -1,6 +1,7 @@
 #include "portregistry.h"
 
 #include "portmap.h"
+#include "serialdevices.h"
 #include "settingsfile.h"
 #include "settingsfolder.h"
 
@@ -10,10 +11,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-
-#ifdef Q_OS_UNIX
-#include <sys/stat.h>
-#endif
 
 #include <algorithm>
 #include <memory>
@@ -31,17 +28,6 @@ constexpr qint64 SeenResolutionSecs = 3600;
 // What one line of the file holds after the time and its blank.
 constexpr qsizetype MaxAdapterLength = 254 - 21;
 
-bool isCharDevice(const QString &path)
-{
-#ifdef Q_OS_UNIX
-    struct stat st = {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode);
-#else
-    Q_UNUSED(path)
-    return true;
-#endif
-}
-
 // The serial devices present now, each with its adapter, in the order in which
 // new adapters get their numbers.
 QList<PortDevice> presentDevices(const QString &serialFolder)
@@ -53,7 +39,7 @@ QList<PortDevice> presentDevices(const QString &serialFolder)
             links.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         for (const QString &name : names) {
             const QString device = QFileInfo(links.filePath(name)).canonicalFilePath();
-            if (!device.isEmpty() && !adapters.contains(device) && isCharDevice(device))
+            if (!device.isEmpty() && !adapters.contains(device) && platform::isCharDevice(device))
                 adapters.insert(device, links.filePath(name));
         }
     }

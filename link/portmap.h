@@ -9,10 +9,9 @@ namespace relo {
 // Maps the port numbers the user sees (1 and up) to device paths where no port
 // registry does:
 //  - RELO_COM<n> in `env`, when set, names the device of port n;
-//  - otherwise, on Linux, port n is the n-th of `systemPorts` (device paths as
-//    the system reports them, in any order), USB adapters (ttyUSB*) first, then
-//    CDC-ACM (ttyACM*), then the rest, each family ordered by number; on
-//    Windows port n is COMn.
+//  - otherwise port n is the n-th of `systemPorts` (device paths as the system
+//    reports them, in any order), USB adapters (ttyUSB*) first, then CDC-ACM
+//    (ttyACM*), then the rest, each family ordered by number.
 // Returns an empty string when port n maps to nothing.
 QString devicePathForPort(int portNumber, const QProcessEnvironment &env,
                           const QStringList &systemPorts);
@@ -23,7 +22,8 @@ QString portEnvironmentVariable(int portNumber);
 // `systemPorts` in the order described above.
 QStringList orderedSystemPorts(QStringList systemPorts);
 
-// The serial devices the system reports now, as full paths.
+// The serial devices the system reports now, as full paths
+// (platform::serialDevices()).
 QStringList systemSerialPorts();
 
 } // namespace relo

@@ -2,24 +2,15 @@
 
 #include "portmap.h"
 
+#include "deviceholders.h"
+#include "permissions.h"
+#include "serialdevices.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSerialPort>
 #include <QSysInfo>
-
-#include <algorithm>
-#include <cerrno>
-
-#ifdef Q_OS_UNIX
-#include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
-#endif
 
 namespace relo {
 
@@ -31,22 +22,7 @@ constexpr qint64 InputBufferSize = 1024;
 
 bool deviceExists(const QString &path)
 {
-#ifdef Q_OS_UNIX
-    return ::access(QFile::encodeName(path).constData(), F_OK) == 0;
-#else
-    Q_UNUSED(path)
-    return true; // COMn names are not files; let the open decide
-#endif
-}
-
-bool deviceAccessible(const QString &path)
-{
-#ifdef Q_OS_UNIX
-    return ::access(QFile::encodeName(path).constData(), R_OK | W_OK) == 0;
-#else
-    Q_UNUSED(path)
-    return true;
-#endif
+    return QFileInfo::exists(path);
 }
 
 // Errors after which the open port can no longer be used: the adapter is gone or
@@ -66,48 +42,8 @@ bool isFatal(QSerialPort::SerialPortError error)
 
 } // namespace
 
-// Only descriptors that name something under /dev are looked at closer, so a
-// process stuck on a network file system cannot stall the scan.
-QSet<quint64> devicesOpenElsewhere()
-{
-    QSet<quint64> devices;
-#ifdef Q_OS_LINUX
-    DIR *proc = ::opendir("/proc");
-    if (!proc)
-        return devices;
-    const QByteArray self = QByteArray::number(::getpid());
-    while (const dirent *process = ::readdir(proc)) {
-        const QByteArrayView pid(process->d_name);
-        if (pid.isEmpty() || pid == self ||
-            !std::all_of(pid.begin(), pid.end(), [](char c) { return c >= '0' && c <= '9'; }))
-            continue;
-        const int fdFolder = ::open(("/proc/" + pid.toByteArray() + "/fd").constData(),
-                                    O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fdFolder < 0)
-            continue; // gone, or another user's process
-        DIR *fds = ::fdopendir(fdFolder);
-        if (!fds) {
-            ::close(fdFolder);
-            continue;
-        }
-        while (const dirent *fd = ::readdir(fds)) {
-            char target[8];
-            struct stat st = {};
-            if (::readlinkat(fdFolder, fd->d_name, target, sizeof target) >= 5 &&
-                QByteArrayView(target, 5) == "/dev/" &&
-                ::fstatat(fdFolder, fd->d_name, &st, 0) == 0 && S_ISCHR(st.st_mode))
-                devices.insert(quint64(st.st_rdev));
-        }
-        ::closedir(fds);
-    }
-    ::closedir(proc);
-#endif
-    return devices;
-}
-
 QString lockFilePath(const QString &path)
 {
-#ifdef Q_OS_UNIX
     // QSerialPort's own choice: the first of these folders that may be read and
     // either holds the file already or may be written, the port's name with
     // "/dev/" taken off and every other slash turned into an underscore.
@@ -122,15 +58,11 @@ QString lockFilePath(const QString &path)
             (QFile::exists(info.filePath() + u'/' + name) || info.isWritable()))
             return info.canonicalFilePath() + u'/' + name;
     }
-#else
-    Q_UNUSED(path)
-#endif
     return {};
 }
 
 bool isStaleLock(const QString &lockFile)
 {
-#ifdef Q_OS_UNIX
     qint64 pid = 0;
     QString host;
     QString program;
@@ -138,15 +70,7 @@ bool isStaleLock(const QString &lockFile)
         return false;
     if (!host.isEmpty() && host != QSysInfo::machineHostName())
         return false; // another machine's process: no telling
-    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-        return true;
-    // The number may since have gone to another program, as Qt also checks.
-    const QString running = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
-    return !running.isEmpty() && QFileInfo(running).fileName() != QFileInfo(program).fileName();
-#else
-    Q_UNUSED(lockFile)
-    return false;
-#endif
+    return platform::isProcessGone(pid, program);
 }
 
 RealSerialPort::RealSerialPort(QObject *parent)
@@ -172,7 +96,7 @@ SerialPort::OpenError RealSerialPort::openPort(int portNumber)
     // keeps a scan of ten absent ports fast.
     if (path.isEmpty() || !deviceExists(path))
         return OpenError::Missing;
-    if (!deviceAccessible(path))
+    if (!platform::mayReadWrite(path))
         return OpenError::NoPermission;
     // Checked before opening: an open would reset the line settings under the
     // program that holds the device.
@@ -197,7 +121,7 @@ SerialPort::OpenError RealSerialPort::openPort(int portNumber)
             // open with the same code. Tell them apart by the file's mode.
             if (!deviceExists(path))
                 return OpenError::Missing;
-            if (!deviceAccessible(path))
+            if (!platform::mayReadWrite(path))
                 return OpenError::NoPermission;
             // Qt removes a lock whose program has ended; one still there is
             // one this user may not remove.
@@ -222,7 +146,6 @@ PortDevice RealSerialPort::resolve(int portNumber)
     if (m_resolver && portNumber >= 1 && !overridden)
         return m_resolver(portNumber);
     QStringList systemPorts;
-#ifndef Q_OS_WIN
     if (portNumber >= 1 && !overridden) {
         constexpr qint64 SystemPortsMaxAgeMs = 1000;
         if (!m_systemPortsAge.isValid() || m_systemPortsAge.hasExpired(SystemPortsMaxAgeMs)) {
@@ -231,7 +154,6 @@ PortDevice RealSerialPort::resolve(int portNumber)
         }
         systemPorts = m_systemPorts;
     }
-#endif
     const QString path = devicePathForPort(portNumber, env, systemPorts);
     return {path, path};
 }
@@ -246,22 +168,16 @@ void RealSerialPort::refreshDevices()
 
 bool RealSerialPort::openElsewhere(const QString &path)
 {
-#ifdef Q_OS_UNIX
-    struct stat st = {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
+    if (!platform::isCharDevice(path))
         return false;
-    // One look through /proc serves a whole scan; a caller that tries again a
-    // moment later (a busy retry) looks afresh.
+    // One look through the processes serves a whole scan; a caller that tries
+    // again a moment later (a busy retry) looks afresh.
     constexpr qint64 MaxAgeMs = 50;
     if (!m_openElsewhereAge.isValid() || m_openElsewhereAge.hasExpired(MaxAgeMs)) {
-        m_openElsewhere = devicesOpenElsewhere();
+        m_openElsewhere = platform::HeldDevices::now();
         m_openElsewhereAge.start();
     }
-    return m_openElsewhere.contains(quint64(st.st_rdev));
-#else
-    Q_UNUSED(path)
-    return false; // the open itself tells
-#endif
+    return m_openElsewhere.contains(path);
 }
 
 void RealSerialPort::closePort()
@@ -314,22 +230,13 @@ void RealSerialPort::drain()
         if (!m_serial->waitForBytesWritten(int(msOnWire) + 1000))
             break;
     }
-#ifdef Q_OS_UNIX
-    if (!m_broken) {
-        while (::tcdrain(int(m_serial->handle())) != 0 && errno == EINTR) {
-        }
-    }
-#endif
+    if (!m_broken)
+        platform::waitUntilSent(m_serial->handle());
 }
 
 bool RealSerialPort::driverHasRoom() const
 {
-#ifdef Q_OS_UNIX
-    pollfd p{int(m_serial->handle()), POLLOUT, 0};
-    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLOUT);
-#else
-    return true;
-#endif
+    return platform::hasRoomToWrite(m_serial->handle());
 }
 
 void RealSerialPort::setReceiveThreshold(int threshold, int inputLen)

@@ -2,9 +2,10 @@
 
 #include "serialport.h"
 
+#include "deviceholders.h"
+
 #include <QElapsedTimer>
 #include <QSerialPort>
-#include <QSet>
 #include <QStringList>
 
 #include <functional>
@@ -72,14 +73,9 @@ private:
     QStringList m_systemPorts;
     QElapsedTimer m_systemPortsAge;
     // The devices other processes hold open, likewise reused within one scan.
-    QSet<quint64> m_openElsewhere;
+    platform::HeldDevices m_openElsewhere;
     QElapsedTimer m_openElsewhereAge;
 };
-
-// The device numbers (st_rdev) of the character devices that processes other
-// than this one hold open, as far as this user may look into their
-// /proc/<pid>/fd (the way fuser finds them). Empty where there is no /proc.
-QSet<quint64> devicesOpenElsewhere();
 
 // The lock file QSerialPort takes for the device `path`, its folder's links
 // resolved (/run/lock/LCK..ttyUSB0); empty where no lock folder is usable.

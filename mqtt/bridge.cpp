@@ -4,6 +4,7 @@
 #include "settingsfile.h"
 #include "settingsfolder.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QJsonArray>
@@ -12,8 +13,6 @@
 #include <QTimer>
 
 #include <cstdio>
-
-#include <unistd.h>
 
 namespace relo {
 
@@ -105,7 +104,9 @@ Bridge::Bridge(const BridgeOptions &options, const QString &settingsFolder, Seri
       m_queue(new CommandQueue(port, settingsFolder, this)),
       m_client(new MqttClient({options.host, options.port, options.user, options.password,
                                options.caFile,
-                               QStringLiteral("relo-mqtt-%1-%2").arg(options.node).arg(::getpid()),
+                               QStringLiteral("relo-mqtt-%1-%2")
+                                   .arg(options.node)
+                                   .arg(QCoreApplication::applicationPid()),
                                topic(QStringLiteral("availability")), Offline},
                               this)),
       m_watcher(new QFileSystemWatcher(this)), m_settle(new QTimer(this)),

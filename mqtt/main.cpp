@@ -8,11 +8,11 @@
 #include "realserialport.h"
 #include "settingsfile.h"
 #include "settingsfolder.h"
+#include "sockets.h"
 #include "stopsignals.h"
 
 #include <QCoreApplication>
 
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -64,7 +64,7 @@ int main(int argc, char *argv[])
     }
     // A broker that goes away while something is written to it must not end
     // the program.
-    std::signal(SIGPIPE, SIG_IGN);
+    relo::platform::survivePeerClose();
     // SIGTERM (systemctl stop), SIGINT (Ctrl+C) and SIGHUP become events of the
     // loop, so the bridge can say "offline" and leave cleanly.
     if (!relo::StopSignals::install()) {

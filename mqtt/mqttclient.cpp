@@ -1,5 +1,7 @@
 #include "mqttclient.h"
 
+#include "sockets.h"
+
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QSocketNotifier>
@@ -9,8 +11,6 @@
 
 #include <cerrno>
 #include <cstring>
-
-#include <poll.h>
 
 namespace relo {
 
@@ -274,21 +274,25 @@ void MqttClient::stop(int timeoutMs)
     // acknowledgement went out takes that for a failure and publishes the will.
     while (!m_unacknowledged.isEmpty() && mosquitto_socket(m_handle) >= 0 &&
            !deadline.hasExpired()) {
-        pollfd socket{mosquitto_socket(m_handle),
-                      short(POLLIN | (mosquitto_want_write(m_handle) ? POLLOUT : 0)), 0};
-        if (::poll(&socket, 1, int(deadline.remainingTime())) <= 0)
-            continue;
-        if (socket.revents & POLLOUT)
+        const platform::SocketReadiness ready = platform::waitForSocket(
+            mosquitto_socket(m_handle),
+            mosquitto_want_write(m_handle) ? platform::SocketWait::ToReadOrWrite
+                                           : platform::SocketWait::ToRead,
+            int(deadline.remainingTime()));
+        if (ready.writable)
             mosquitto_loop_write(m_handle, 1);
-        if (socket.revents & (POLLIN | POLLHUP | POLLERR))
+        if (ready.readable)
             mosquitto_loop_read(m_handle, 1);
     }
     // DISCONNECT goes out last; the library closes the socket once it is written.
     mosquitto_disconnect(m_handle);
     while (mosquitto_socket(m_handle) >= 0 && mosquitto_want_write(m_handle) &&
            !deadline.hasExpired()) {
-        pollfd socket{mosquitto_socket(m_handle), POLLOUT, 0};
-        if (::poll(&socket, 1, int(deadline.remainingTime())) > 0)
+        const platform::SocketReadiness ready =
+            platform::waitForSocket(mosquitto_socket(m_handle), platform::SocketWait::ToWrite,
+                                    int(deadline.remainingTime()));
+        // Also when the connection failed: the write then tells the library.
+        if (ready.any())
             mosquitto_loop_write(m_handle, 1);
     }
 }

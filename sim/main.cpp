@@ -4,19 +4,17 @@
 // existing device. Every complete frame and every byte outside a frame is printed
 // on its own line, flushed at once, so the output can be followed through a pipe.
 #include "framedecoder.h"
+#include "permissions.h"
 #include "pseudoterminal.h"
 #include "stopsignals.h"
 
 #include <QCoreApplication>
-#include <QFile>
 #include <QSerialPort>
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QTime>
 
 #include <cstdio>
-
-#include <unistd.h>
 
 namespace {
 
@@ -55,7 +53,7 @@ QString serialError(QSerialPort::SerialPortError error, const QString &path)
         return QStringLiteral("aygıt bulunamadı");
     case QSerialPort::PermissionError:
         // Qt reports a device in use and one this user may not read alike.
-        if (::access(QFile::encodeName(path).constData(), R_OK) == 0)
+        if (relo::platform::mayRead(path))
             return QStringLiteral("başka bir program kullanıyor");
         return QStringLiteral("okuma izni yok (aygıtın grubuna, Debian'da dialout, üye olup "
                               "yeniden oturum açın)");

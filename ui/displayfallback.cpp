@@ -1,5 +1,7 @@
 #include "displayfallback.h"
 
+#include "display.h"
+
 #include <QGuiApplication>
 
 namespace relo {
@@ -21,16 +23,10 @@ void dropPlatformNotes(QtMsgType type, const QMessageLogContext &context, const 
 
 bool armDisplayFallback()
 {
-#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS) && !defined(Q_OS_ANDROID)
-    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") ||
-        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    if (!platform::allowOffscreenFallback())
         return false;
-    qputenv("QT_QPA_PLATFORM", "xcb;offscreen");
     previousHandler = qInstallMessageHandler(dropPlatformNotes);
     return true;
-#else
-    return false;
-#endif
 }
 
 bool displayUnreachable(bool armed)
@@ -39,13 +35,13 @@ bool displayUnreachable(bool armed)
         return false;
     qInstallMessageHandler(previousHandler);
     // Child processes choose for themselves.
-    qunsetenv("QT_QPA_PLATFORM");
+    platform::forgetPlatformChoice();
     return QGuiApplication::platformName() == QLatin1String("offscreen");
 }
 
 QString displayDescription()
 {
-    const QString display = qEnvironmentVariable("DISPLAY");
+    const QString display = platform::displayName();
     return display.isEmpty() ? QStringLiteral("DISPLAY tanımlı değil")
                              : QStringLiteral("DISPLAY=%1").arg(display);
 }
