@@ -14,6 +14,15 @@
 
 namespace relo {
 
+void applyLineSettings(QSerialPort &serial)
+{
+    serial.setBaudRate(QSerialPort::Baud2400);
+    serial.setDataBits(QSerialPort::Data8);
+    serial.setParity(QSerialPort::NoParity);
+    serial.setStopBits(QSerialPort::OneStop);
+    serial.setFlowControl(QSerialPort::NoFlowControl);
+}
+
 namespace {
 
 // Bytes kept waiting for the owner to read; the rest of a flood is dropped oldest
@@ -76,7 +85,6 @@ bool isStaleLock(const QString &lockFile)
 RealSerialPort::RealSerialPort(QObject *parent)
     : SerialPort(parent), m_serial(new QSerialPort(this))
 {
-    setObjectName(QStringLiteral("MSComm1"));
     connect(m_serial, &QSerialPort::readyRead, this, &RealSerialPort::onReadyRead);
     connect(m_serial, &QSerialPort::errorOccurred, this, &RealSerialPort::onError);
 }
@@ -104,11 +112,7 @@ SerialPort::OpenError RealSerialPort::openPort(int portNumber)
         return OpenError::Busy;
 
     m_serial->setPortName(path);
-    m_serial->setBaudRate(QSerialPort::Baud2400);
-    m_serial->setDataBits(QSerialPort::Data8);
-    m_serial->setParity(QSerialPort::NoParity);
-    m_serial->setStopBits(QSerialPort::OneStop);
-    m_serial->setFlowControl(QSerialPort::NoFlowControl);
+    applyLineSettings(*m_serial);
     if (!m_serial->open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError error = m_serial->error();
         m_serial->clearError();

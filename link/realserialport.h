@@ -12,7 +12,11 @@
 
 namespace relo {
 
-// SerialPort over QSerialPort (object name of the port: "MSComm1"). Port numbers
+// The line the radio module listens on: 2400 baud, 8 data bits, no parity, 1 stop
+// bit, no flow control.
+void applyLineSettings(QSerialPort &serial);
+
+// SerialPort over QSerialPort. Port numbers
 // map to devices through the resolver the owner sets, or devicePathForPort()
 // without one; RELO_COM<n> overrides both for port n.
 //

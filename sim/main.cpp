@@ -6,6 +6,7 @@
 #include "framedecoder.h"
 #include "permissions.h"
 #include "pseudoterminal.h"
+#include "realserialport.h"
 #include "stopsignals.h"
 
 #include <QCoreApplication>
@@ -167,11 +168,7 @@ int main(int argc, char *argv[])
         // QSerialPort takes Qt's lock file, so while relo-sim listens the programs
         // see the device as busy, as they would with any other program on it.
         serial.setPortName(portPath);
-        serial.setBaudRate(QSerialPort::Baud2400);
-        serial.setDataBits(QSerialPort::Data8);
-        serial.setParity(QSerialPort::NoParity);
-        serial.setStopBits(QSerialPort::OneStop);
-        serial.setFlowControl(QSerialPort::NoFlowControl);
+        relo::applyLineSettings(serial);
         if (!serial.open(QIODevice::ReadOnly)) {
             printLine(QStringLiteral("relo-sim: %1 açılamadı: %2")
                           .arg(portPath, serialError(serial.error(), portPath)),
