@@ -137,6 +137,18 @@ struct Panel
         QTest::keyClick(combo()->view(), Qt::Key_Return);
     }
 
+    // The mask, and every switch's caption and picture, as `mask` says.
+    void verifyMask(int mask) const
+    {
+        QCOMPARE(int(window->mask()), mask);
+        for (int channel = 1; channel <= 8; ++channel) {
+            const bool on = mask & (1 << (channel - 1));
+            QCOMPARE(caption(channel)->text(),
+                     QString::number(channel) + (on ? " - (1)" : " - (0)"));
+            QCOMPARE(picture("Image1", channel), picture(on ? "Image3" : "Image2"));
+        }
+    }
+
     // Every column of the states table.
     void verifyState(bool connected) const
     {
@@ -147,6 +159,16 @@ struct Panel
         QCOMPARE(child<Lamp>("Shape1")->fillColor(),
                  connected ? QColor(Qt::blue) : window->palette().color(QPalette::Base));
         QCOMPARE(transmitter()->isActive(), connected);
+    }
+
+    // A real port on `line` for port 1; no other number has a device.
+    static RealSerialPort *onLine(const PseudoTerminal &line)
+    {
+        auto *port = new RealSerialPort;
+        port->setResolver([path = line.slavePath()](int n) {
+            return PortDevice{n == 1 ? path : QString(), {}};
+        });
+        return port;
     }
 
     FakeSerialPort *const fake;
@@ -257,11 +279,7 @@ private Q_SLOTS:
     {
         PseudoTerminal line;
         QVERIFY2(line.open(), qPrintable(line.errorString()));
-        auto *port = new RealSerialPort; // port 1 is the line, no other number has a device
-        port->setResolver([&line](int n) {
-            return PortDevice{n == 1 ? line.slavePath() : "", {}};
-        });
-        Panel panel({}, port);
+        Panel panel({}, Panel::onLine(line));
         QCOMPARE(panel.entries(), QStringList{"Com - 1"});
         panel.choose("Com - 1", true);
         panel.verifyState(true);
@@ -316,10 +334,7 @@ private Q_SLOTS:
     {
         PseudoTerminal line;
         QVERIFY2(line.open(), qPrintable(line.errorString()));
-        auto *port = new RealSerialPort;
-        port->setResolver([&line](int n) {
-            return PortDevice{n == 1 ? line.slavePath() : "", {}};
-        });
+        RealSerialPort *const port = Panel::onLine(line);
         Panel panel({}, port);
         QVERIFY(StopSignals::install());
         StopSignals stopSignals;
@@ -362,14 +377,7 @@ private Q_SLOTS:
         for (int channel : clicks)
             channel > 0 ? panel.toggle(channel) : panel.doubleClick(-channel);
         QCOMPARE(panel.flips(), bytes);
-        const int mask = static_cast<quint8>(bytes.back());
-        QCOMPARE(int(panel.window->mask()), mask);
-        for (int channel = 1; channel <= 8; ++channel) {
-            const bool on = mask & (1 << (channel - 1));
-            QCOMPARE(panel.caption(channel)->text(),
-                     QString::number(channel) + (on ? " - (1)" : " - (0)"));
-            QCOMPARE(panel.picture("Image1", channel), panel.picture(on ? "Image3" : "Image2"));
-        }
+        panel.verifyMask(static_cast<quint8>(bytes.back()));
     }
 
     void portLost_data()
@@ -436,12 +444,9 @@ private Q_SLOTS:
         QCOMPARE(panel.focused(), connect ? focus : QStringLiteral("Seri Port Ayar"));
         // Each flip as a click does it; assistive technology reads the same state.
         const int mask = bytes.isEmpty() ? 0 : quint8(bytes.back());
-        QCOMPARE(int(panel.window->mask()), mask);
+        panel.verifyMask(mask);
         for (int channel = 1; channel <= 8; ++channel) {
             const bool on = mask & (1 << (channel - 1));
-            QCOMPARE(panel.caption(channel)->text(),
-                     QString::number(channel) + (on ? " - (1)" : " - (0)"));
-            QCOMPARE(panel.picture("Image1", channel), panel.picture(on ? "Image3" : "Image2"));
             QCOMPARE(accessibleSummary(panel.caption(channel)),
                      QStringLiteral("Button|Çıkış %1|checkable%2%3%4")
                          .arg(channel)
