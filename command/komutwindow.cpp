@@ -1,5 +1,6 @@
 #include "komutwindow.h"
 
+#include "komut_version.h"
 #include "messagebox.h"
 #include "sharedwidgets.h"
 #include "twips.h"
@@ -45,13 +46,13 @@ QFont verdana(double pointSize, bool bold = false)
 
 QString KomutWindow::version()
 {
-    return versionText(VersionMajor, VersionMinor, VersionRevision);
+    return versionText(KomutVersion::Major, KomutVersion::Minor, KomutVersion::Revision);
 }
 
 QString KomutWindow::versionTitle()
 {
-    return relo::versionTitle(QStringLiteral("RELOKomut"), VersionMajor, VersionMinor,
-                              VersionRevision);
+    return relo::versionTitle(QStringLiteral("RELOKomut"), KomutVersion::Major, KomutVersion::Minor,
+                              KomutVersion::Revision);
 }
 
 KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFolder,

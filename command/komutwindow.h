@@ -46,15 +46,12 @@ public:
     };
     Q_ENUM(Status)
 
-    static constexpr int VersionMajor = 1;
-    static constexpr int VersionMinor = 0;
-    static constexpr int VersionRevision = 14;
     // How long "Port Hatası" stays on screen before the window closes.
     static constexpr int PortErrorDisplayMs = 1000;
     // How long "Hatalı komut" stays on screen (the interval of timer "Timer2").
     static constexpr int RejectedDisplayMs = 3000;
 
-    // "1.0.14" and "RELOKomut    Ver. 1.0.14".
+    // The version (command/CMakeLists.txt), and the title "RELOKomut    Ver. " with it.
     static QString version();
     static QString versionTitle();
 

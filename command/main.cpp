@@ -1,6 +1,7 @@
 // RELOKomut: switches one channel (RELOKomut 03-1) or, started without a
 // command, lets a person choose the serial port.
 
+#include "consoleline.h"
 #include "displayfallback.h"
 #include "komutwindow.h"
 #include "porterror.h"
@@ -53,12 +54,7 @@ Invocation parseArguments(const QStringList &args)
     return {Action::Misuse, {}};
 }
 
-void printLine(FILE *stream, const QString &line)
-{
-    std::fputs(line.toLocal8Bit().constData(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
+using relo::printLine;
 
 QString usage()
 {

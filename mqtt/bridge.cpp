@@ -1,5 +1,7 @@
 #include "bridge.h"
 
+#include "consoleline.h"
+#include "mqtt_version.h"
 #include "mqttclient.h"
 #include "settingsfile.h"
 #include "settingsfolder.h"
@@ -95,7 +97,10 @@ QString openChannels(Mask mask)
 
 QString Bridge::version()
 {
-    return QStringLiteral("%1.%2.%3").arg(VersionMajor).arg(VersionMinor).arg(VersionRevision);
+    return QStringLiteral("%1.%2.%3")
+        .arg(MqttVersion::Major)
+        .arg(MqttVersion::Minor)
+        .arg(MqttVersion::Revision);
 }
 
 Bridge::Bridge(const BridgeOptions &options, const QString &settingsFolder, SerialPort *port,
@@ -137,9 +142,7 @@ QString Bridge::topic(const QString &name) const
 
 void Bridge::log(const QString &line) const
 {
-    std::fputs(line.toUtf8().constData(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+    printLine(stderr, line);
 }
 
 bool Bridge::start(QString *error)

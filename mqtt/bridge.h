@@ -41,12 +41,10 @@ class Bridge : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int VersionMajor = 1;
-    static constexpr int VersionMinor = 0;
-    static constexpr int VersionRevision = 0;
     // How long a stop waits for changes still on their way to the wire.
     static constexpr int StopWaitMs = 15000;
 
+    // relo-mqtt's version (mqtt/CMakeLists.txt).
     static QString version();
 
     // `port` is used, not owned; `settingsFolder` holds ayar.ini.

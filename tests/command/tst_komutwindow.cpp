@@ -2,6 +2,7 @@
 // run of the built program cannot see (port calls and RTS, widgets, layout).
 
 #include "fakeserialport.h"
+#include "komut_version.h"
 #include "komutwindow.h"
 #include "modal.h"
 #include "programs.h"
@@ -45,7 +46,10 @@ public:
 // What both faces share, and what tells them apart.
 void checkFace(QWidget *window, bool runMode)
 {
-    QCOMPARE(window->windowTitle(), QStringLiteral("RELOKomut    Ver. 1.0.14"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("RELOKomut    Ver. %1.%2.%3")
+                                        .arg(relo::KomutVersion::Major)
+                                        .arg(relo::KomutVersion::Minor)
+                                        .arg(relo::KomutVersion::Revision));
     QCOMPARE(window->windowIcon().pixmap(32).size(), QSize(32, 32));
     QVERIFY(window->windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(bool(window->windowFlags() & Qt::FramelessWindowHint), runMode);
