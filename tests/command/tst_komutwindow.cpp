@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+using relo::ExitStatus;
 using relo::KomutWindow;
 
 namespace {
@@ -117,7 +118,7 @@ void TestKomutWindow::run()
     window.installEventFilter(&swallower);
     window.show();
     checkFace(&window, true);
-    if (status == KomutWindow::Rejected) {
+    if (status == int(ExitStatus::Rejected)) {
         auto *timer = child<QTimer>(&window, "Timer2");
         QVERIFY(window.isVisible() && timer->isActive());
         QCOMPARE(timer->interval(), 3000);
@@ -145,7 +146,7 @@ void TestKomutWindow::run()
         }
     }
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 5000);
-    QVERIFY(status == KomutWindow::Rejected || swallower.swallowed > 0);
+    QVERIFY(status == int(ExitStatus::Rejected) || swallower.swallowed > 0);
     QCOMPARE(port.calls(), calls);
     QVERIFY(!port.rts() && !child<QTimer>(&window, "Timer1")->isActive());
     QCOMPARE(int(window.status()), status);
@@ -218,7 +219,7 @@ void TestKomutWindow::setup()
                        warning.value(1).startsWith("ayar.ini yazılamadı") &&
                        warning.mid(2) == QStringList{"*Tamam"}),
              qPrintable(warning.join(u'|')));
-    QCOMPARE(window.status(), gone ? KomutWindow::NotSaved : KomutWindow::Done);
+    QCOMPARE(window.status(), gone ? ExitStatus::NotSaved : ExitStatus::Done);
     QVERIFY(window.isVisible());
     // Saved: disabled until another entry is chosen. Not saved: it may be tried again.
     QCOMPARE(save->isEnabled(), gone);
