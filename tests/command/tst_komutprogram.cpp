@@ -27,6 +27,7 @@
 #include <csignal>
 #include <map>
 #include <memory>
+#include <tuple>
 
 #include <grp.h>
 #include <pwd.h>
@@ -161,17 +162,16 @@ void TestKomutProgram::run_data()
         row(qPrintable(QStringLiteral("%1 --help").arg(program)), {"--help"}, 0,
             qPrintable(QStringLiteral("Kullanım: %1 *").arg(program)), "");
     // Each prints the version written in its CMakeLists.txt.
-    const auto version = [&row](const char *program, int major, int minor, int revision) {
+    using namespace relo;
+    for (const auto &[program, major, minor, revision] :
+         {std::tuple("RELO", PanelVersion::Major, PanelVersion::Minor, PanelVersion::Revision),
+          std::tuple("RELOKomut", KomutVersion::Major, KomutVersion::Minor, KomutVersion::Revision),
+          std::tuple("relo-sim", SimVersion::Major, SimVersion::Minor, SimVersion::Revision),
+          std::tuple("relo-mqtt", MqttVersion::Major, MqttVersion::Minor, MqttVersion::Revision)})
         row(qPrintable(QStringLiteral("%1 --version").arg(program)), {"--version"}, 0,
             qPrintable(
                 QStringLiteral("%1 %2.%3.%4\n").arg(program).arg(major).arg(minor).arg(revision)),
             "");
-    };
-    using namespace relo;
-    version("RELO", PanelVersion::Major, PanelVersion::Minor, PanelVersion::Revision);
-    version("RELOKomut", KomutVersion::Major, KomutVersion::Minor, KomutVersion::Revision);
-    version("relo-sim", SimVersion::Major, SimVersion::Minor, SimVersion::Revision);
-    version("relo-mqtt", MqttVersion::Major, MqttVersion::Minor, MqttVersion::Revision);
 }
 
 void TestKomutProgram::run()

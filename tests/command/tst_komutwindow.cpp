@@ -2,7 +2,6 @@
 // run of the built program cannot see (port calls and RTS, widgets, layout).
 
 #include "fakeserialport.h"
-#include "komut_version.h"
 #include "komutwindow.h"
 #include "modal.h"
 #include "programs.h"
@@ -47,10 +46,7 @@ public:
 // What both faces share, and what tells them apart.
 void checkFace(QWidget *window, bool runMode)
 {
-    QCOMPARE(window->windowTitle(), QStringLiteral("RELOKomut    Ver. %1.%2.%3")
-                                        .arg(relo::KomutVersion::Major)
-                                        .arg(relo::KomutVersion::Minor)
-                                        .arg(relo::KomutVersion::Revision));
+    QCOMPARE(window->windowTitle(), QStringLiteral("RELOKomut    Ver. ") + KomutWindow::version());
     QCOMPARE(window->windowIcon().pixmap(32).size(), QSize(32, 32));
     QVERIFY(window->windowFlags() & Qt::WindowStaysOnTopHint);
     QCOMPARE(bool(window->windowFlags() & Qt::FramelessWindowHint), runMode);

@@ -1,7 +1,6 @@
 #include "devicewatcher.h"
 #include "fakeserialport.h"
 #include "modal.h"
-#include "panel_version.h"
 #include "panelwidgets.h"
 #include "panelwindow.h"
 #include "portregistry.h"
@@ -131,10 +130,7 @@ private Q_SLOTS:
     void startup()
     {
         Panel panel({11, 10, 2});
-        QCOMPARE(panel.window->windowTitle(), QStringLiteral("RELO    Ver. %1.%2.%3")
-                                                  .arg(relo::PanelVersion::Major)
-                                                  .arg(relo::PanelVersion::Minor)
-                                                  .arg(relo::PanelVersion::Revision));
+        QCOMPARE(panel.window->windowTitle(), "RELO    Ver. " + relo::PanelWindow::version());
         // No display name, which Qt would append to every title ("Port Aç — ...").
         QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
         QVERIFY(!panel.window->windowIcon().isNull()); // the resources are linked in
