@@ -1,5 +1,6 @@
 #include "komutwindow.h"
 
+#include "komut_version.h"
 #include "messagebox.h"
 #include "sharedwidgets.h"
 #include "twips.h"
@@ -47,23 +48,25 @@ QFont verdana(double pointSize, bool bold = false)
 
 QString KomutWindow::version()
 {
-    return versionText(VersionMajor, VersionMinor, VersionRevision);
+    return versionText(KomutVersion::Major, KomutVersion::Minor, KomutVersion::Revision);
 }
 
 QString KomutWindow::versionTitle()
 {
-    return relo::versionTitle(QStringLiteral("RELOKomut"), VersionMajor, VersionMinor,
-                              VersionRevision);
+    return relo::versionTitle(QStringLiteral("RELOKomut"), KomutVersion::Major, KomutVersion::Minor,
+                              KomutVersion::Revision);
 }
 
 KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFolder,
                          SerialPort *port, QWidget *parent)
-    : QWidget(parent), m_commandText(commandText), m_settingsFolder(settingsFolder),
-      m_runMode(!commandText.isEmpty()), m_port(port ? port : registeredSerialPort(this)),
-      m_queue(new CommandQueue(m_port, settingsFolder, this)), m_setupFrame(new GroupFrame(this)),
-      m_portList(new QComboBox(m_setupFrame)), m_save(new QPushButton(m_setupFrame)),
-      m_about(new QLabel(m_setupFrame)), m_runFrame(new GroupFrame(this)),
-      m_status(new QLabel(m_runFrame)), m_rejectedClose(new QTimer(this))
+    : QWidget(parent), m_settingsFolder(settingsFolder),
+      m_port(port ? port : registeredSerialPort(this)),
+      m_run(commandText.isEmpty() ? nullptr
+                                  : new CommandRun(commandText, m_port, settingsFolder, this)),
+      m_setupFrame(new GroupFrame(this)), m_portList(new QComboBox(m_setupFrame)),
+      m_save(new QPushButton(m_setupFrame)), m_about(new QLabel(m_setupFrame)),
+      m_runFrame(new GroupFrame(this)), m_status(new QLabel(m_runFrame)),
+      m_rejectedClose(new QTimer(this))
 {
     setObjectName(QStringLiteral("main"));
     // The version title is this window's alone: Qt would append an application
@@ -77,24 +80,22 @@ KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFold
     setPalette(pale);
     setAutoFillBackground(true);
 
-    connect(m_queue, &CommandQueue::finished, this, &KomutWindow::onFinished);
-
     buildSetupFace();
     buildRunFace();
 
     // Both faces stay above every other window; activate() raises them again.
     Qt::WindowFlags flags = Qt::Window | Qt::WindowStaysOnTopHint;
-    if (m_runMode)
+    if (m_run)
         flags |= Qt::FramelessWindowHint;
     else
         flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                  Qt::MSWindowsFixedSizeDialogHint;
     setWindowFlags(flags);
-    m_setupFrame->setVisible(!m_runMode);
-    m_runFrame->setVisible(m_runMode);
+    m_setupFrame->setVisible(!isRunMode());
+    m_runFrame->setVisible(isRunMode());
     centreOnScreen(this);
 
-    if (m_runMode)
+    if (m_run)
         loadRun();
     else
         loadSetup();
@@ -103,7 +104,8 @@ KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFold
 KomutWindow::~KomutWindow()
 {
     // A window destroyed without being closed still lets go of the port.
-    m_queue->cancel();
+    if (m_run)
+        m_run->stop(QString());
 }
 
 void KomutWindow::buildSetupFace()
@@ -174,20 +176,11 @@ void KomutWindow::loadSetup()
 
 void KomutWindow::loadRun()
 {
-    // The command is checked before the port is touched: a rejected command must
-    // not key the transmitter, not even for a moment.
-    m_command = applyCommand(m_commandText, 0);
-    if (!m_command.accepted) {
-        m_state = RunState::Rejected;
-        m_error = QStringLiteral("Hatalı komut: \"%1\"").arg(m_commandText);
-        showStatus(m_command.statusText);
-        return;
-    }
-    // The queue may take the port before the window shows; the command is
-    // applied once it does.
-    m_queue->setHeld(true);
-    const Mask bit = channelBit(m_command.channel);
-    m_queue->submit({bit, m_command.state ? bit : Mask(0)}, CommandQueue::processStartTime());
+    // A rejected command says so at once; an accepted one waits in the queue,
+    // perhaps with the port taken, and is applied once the window shows.
+    if (m_run->isRejected())
+        showStatus(m_run->statusText());
+    connect(m_run, &CommandRun::finished, this, &KomutWindow::onFinished);
 }
 
 bool KomutWindow::event(QEvent *event)
@@ -207,7 +200,7 @@ void KomutWindow::showEvent(QShowEvent *event)
     // an activation.
     if (!m_shown) {
         m_shown = true;
-        if (m_state == RunState::Rejected)
+        if (m_run && m_run->isRejected())
             m_rejectedClose->start();
         activate();
     }
@@ -216,61 +209,39 @@ void KomutWindow::showEvent(QShowEvent *event)
 void KomutWindow::activate()
 {
     raise();
-    if (m_runMode && m_state == RunState::Waiting && !m_applied)
+    if (m_run && m_run->isWaiting() && !m_applied)
         applyCommandNow();
 }
 
 void KomutWindow::applyCommandNow()
 {
     m_applied = true;
-    showStatus(m_command.statusText);
-    // The first time lets the queue go on; later, a batch being sent is applied
-    // again from the mask read when the port was taken and counts four anew.
-    if (m_queue->isSending())
-        m_queue->reapply();
-    m_queue->setHeld(false);
+    showStatus(m_run->statusText());
+    m_run->apply();
 }
 
-void KomutWindow::onFinished(int, CommandQueue::Outcome outcome, const QString &error)
+void KomutWindow::onFinished(ExitStatus status)
 {
-    m_error = error;
-    if (outcome == CommandQueue::Outcome::PortFailed) {
-        m_state = RunState::Failed;
-        showStatus(QStringLiteral("Port Hatası"));
+    if (status == ExitStatus::PortFailed) {
+        showStatus(m_run->statusText());
         QTimer::singleShot(PortErrorDisplayMs, this, &QWidget::close);
         return;
     }
-    m_state = RunState::Finished;
-    m_saved = outcome == CommandQueue::Outcome::Sent;
     close();
 }
 
 void KomutWindow::closeEvent(QCloseEvent *event)
 {
-    m_queue->cancel();
-    if (m_state == RunState::Waiting) {
-        m_state = RunState::Stopped;
-        if (m_runMode)
-            m_error = QStringLiteral("Komut gönderilemedi: pencere kapatıldı");
-    }
+    if (m_run)
+        m_run->stop(QStringLiteral("Komut gönderilemedi: pencere kapatıldı"));
     QWidget::closeEvent(event);
 }
 
-KomutWindow::Status KomutWindow::status() const
+ExitStatus KomutWindow::status() const
 {
-    if (!m_runMode)
-        return m_error.isEmpty() ? Done : NotSaved;
-    switch (m_state) {
-    case RunState::Finished:
-        return m_saved ? Done : NotSaved;
-    case RunState::Rejected:
-        return Rejected;
-    case RunState::Waiting:
-    case RunState::Failed:
-    case RunState::Stopped:
-        break;
-    }
-    return PortFailed;
+    if (m_run)
+        return m_run->status();
+    return m_error.isEmpty() ? ExitStatus::Done : ExitStatus::NotSaved;
 }
 
 QString KomutWindow::statusText() const
@@ -280,7 +251,7 @@ QString KomutWindow::statusText() const
 
 QString KomutWindow::errorText() const
 {
-    return m_error;
+    return m_run ? m_run->errorText() : m_error;
 }
 
 void KomutWindow::showStatus(const QString &text)
@@ -319,14 +290,14 @@ bool KomutWindow::eventFilter(QObject *watched, QEvent *event)
 void KomutWindow::keyPressEvent(QKeyEvent *event)
 {
     const int key = event->key();
-    if (m_state == RunState::Rejected &&
+    if (m_run && m_run->isRejected() &&
         (key == Qt::Key_Escape || key == Qt::Key_Return || key == Qt::Key_Enter)) {
         close();
         return;
     }
     // Setup: Enter presses "Kaydet" wherever the focus is. Neither the list nor
     // the button takes it: a button is pressed by Enter only inside a dialog.
-    if (!m_runMode && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+    if (!isRunMode() && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
         if (m_save->isEnabled())
             m_save->click();
         return;
@@ -337,7 +308,7 @@ void KomutWindow::keyPressEvent(QKeyEvent *event)
 void KomutWindow::mousePressEvent(QMouseEvent *event)
 {
     // Neither the label nor its frame takes a click: one anywhere comes here.
-    if (m_state == RunState::Rejected) {
+    if (m_run && m_run->isRejected()) {
         close();
         return;
     }

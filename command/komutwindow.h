@@ -1,8 +1,6 @@
 #pragma once
 
-#include "commandgrammar.h"
-#include "commandqueue.h"
-#include "frame.h"
+#include "commandrun.h"
 
 #include <QString>
 #include <QWidget>
@@ -19,16 +17,16 @@ class SerialPort;
 
 // The RELOKomut window ("main"). Two faces, chosen by the command text:
 //
-// Run mode (a command): a small borderless status window above all others. The
-// command joins the queue of commands for this ayar.ini (CommandQueue), which
-// takes the saved port, raises RTS and reads the saved mask; when the window is
-// first shown the command is applied, the new mask saved and four frames sent,
-// together with whatever other commands wait at that moment; then the window
-// closes. A later real activation (after the window lost activation) applies
-// the command again. A rejected command never joins the queue: "Hatalı komut"
-// closes after three seconds, or at once on Escape, Enter or a click. A port that
-// cannot be opened shows "Port Hatası", sends nothing, saves nothing and closes
-// after about a second.
+// Run mode (a command): a small borderless status window above all others, which
+// shows what its CommandRun does. The command joins the queue of commands for
+// this ayar.ini, which takes the saved port, raises RTS and reads the saved mask;
+// when the window is first shown the command is applied, the new mask saved and
+// four frames sent, together with whatever other commands wait at that moment;
+// then the window closes. A later real activation (after the window lost
+// activation) applies the command again. A rejected command never joins the
+// queue: "Hatalı komut" closes after three seconds, or at once on Escape, Enter
+// or a click. A port that cannot be opened shows "Port Hatası", sends nothing,
+// saves nothing and closes after about a second.
 //
 // Setup mode (no command): the list of usable ports with the saved one selected;
 // choosing an entry enables "Kaydet", which saves the port (savePortChoice()) and
@@ -37,24 +35,12 @@ class KomutWindow : public QWidget
 {
     Q_OBJECT
 public:
-    // The command program's exit status.
-    enum Status {
-        Done = 0,       // four frames sent and the mask saved; setup mode: nothing failed
-        PortFailed = 1, // the port could not be opened, or the frames did not all go out
-        Rejected = 2,   // the command was rejected
-        NotSaved = 3,   // ayar.ini could not be written (run mode: the frames did go out)
-    };
-    Q_ENUM(Status)
-
-    static constexpr int VersionMajor = 1;
-    static constexpr int VersionMinor = 0;
-    static constexpr int VersionRevision = 14;
     // How long "Port Hatası" stays on screen before the window closes.
     static constexpr int PortErrorDisplayMs = 1000;
     // How long "Hatalı komut" stays on screen (the interval of timer "Timer2").
     static constexpr int RejectedDisplayMs = 3000;
 
-    // "1.0.14" and "RELOKomut    Ver. 1.0.14".
+    // The version (command/CMakeLists.txt), and the title "RELOKomut    Ver. " with it.
     static QString version();
     static QString versionTitle();
 
@@ -64,8 +50,10 @@ public:
                 SerialPort *port = nullptr, QWidget *parent = nullptr);
     ~KomutWindow() override;
 
-    bool isRunMode() const { return m_runMode; }
-    Status status() const;
+    bool isRunMode() const { return m_run != nullptr; }
+    // The command program's exit status: run mode, the run's; setup mode, Done
+    // unless the last save failed (NotSaved).
+    ExitStatus status() const;
     // Run mode: the text of Label1 ("Çıkış-3 Açıldı", "Hatalı komut", "Port Hatası").
     QString statusText() const;
     // One line in Turkish saying what went wrong; empty when nothing did.
@@ -80,30 +68,20 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
 
 private:
-    enum class RunState {
-        Waiting,  // in the queue, or sending
-        Finished, // fourth frame out, port closed
-        Rejected, // the command was rejected; it never joined the queue
-        Failed,   // the port could not be opened or broke while sending
-        Stopped,  // closed by the user before the fourth frame
-    };
-
     void buildSetupFace();
     void buildRunFace();
     void loadSetup();
     void loadRun();
     void activate();
     void applyCommandNow();
-    void onFinished(int id, CommandQueue::Outcome outcome, const QString &error);
+    void onFinished(ExitStatus status);
     void showStatus(const QString &text);
     void choosePort(int index);
     void savePort();
 
-    const QString m_commandText;
     const QString m_settingsFolder;
-    const bool m_runMode;
     SerialPort *const m_port;
-    CommandQueue *const m_queue;
+    CommandRun *const m_run;       // run mode only
     QGroupBox *const m_setupFrame; // Frame1
     QComboBox *const m_portList;   // Combo1
     QPushButton *const m_save;     // Command1
@@ -112,14 +90,11 @@ private:
     QLabel *const m_status;        // Label1
     QTimer *const m_rejectedClose; // Timer2: closes "Hatalı komut"
 
-    RunState m_state = RunState::Waiting;
-    CommandResult m_command; // the command applied to an empty mask
-    bool m_saved = false;
     bool m_shown = false;
     // Applied since the window last lost activation: the activation that follows
     // the first show is part of showing, not a new one.
     bool m_applied = false;
-    QString m_error;
+    QString m_error;      // setup mode
     QString m_savedEntry; // the entry "Kaydet" last saved
 };
 

@@ -1,6 +1,8 @@
 // RELOKomut: switches one channel (RELOKomut 03-1) or, started without a
 // command, lets a person choose the serial port.
 
+#include "commandrun.h"
+#include "consoleline.h"
 #include "display.h"
 #include "displayfallback.h"
 #include "komutwindow.h"
@@ -54,12 +56,7 @@ Invocation parseArguments(const QStringList &args)
     return {Action::Misuse, {}};
 }
 
-void printLine(FILE *stream, const QString &line)
-{
-    std::fputs(line.toLocal8Bit().constData(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
+using relo::printLine;
 
 QString usage()
 {
@@ -115,12 +112,12 @@ int setPort(const QString &value)
                               .arg(value)
                               .arg(relo::FirstScannedPort)
                               .arg(relo::LastScannedPort));
-        return relo::KomutWindow::Rejected;
+        return int(relo::ExitStatus::Rejected);
     }
     const QString folder = relo::settingsFolder(QCoreApplication::applicationDirPath());
     if (!relo::savePortChoice(folder, number)) {
         printLine(stderr, relo::settingsSaveError(folder));
-        return relo::KomutWindow::NotSaved;
+        return int(relo::ExitStatus::NotSaved);
     }
     // Saved as asked; but a number no adapter holds yet is most likely a slip.
     if (!qEnvironmentVariableIsSet(qPrintable(relo::portEnvironmentVariable(number))) &&
@@ -150,7 +147,7 @@ int runOption(const Invocation &invocation)
     }
     printLine(stderr, QStringLiteral("Hatalı kullanım: %1\nYardım için: RELOKomut --help")
                           .arg(QCoreApplication::arguments().mid(1).join(QLatin1Char(' '))));
-    return relo::KomutWindow::Rejected;
+    return int(relo::ExitStatus::Rejected);
 }
 
 void keepOnlySeriousMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
@@ -210,22 +207,22 @@ int main(int argc, char *argv[])
         printLine(stderr, QStringLiteral("RELOKomut port ayarı bir masaüstü oturumu ister: ekrana "
                                          "bağlanılamadı (%1).")
                               .arg(relo::displayDescription()));
-        return relo::KomutWindow::PortFailed;
+        return int(relo::ExitStatus::PortFailed);
     }
     if (command.isEmpty() && isHeadless()) {
         // Choosing a port needs a person and a screen.
         printLine(stderr, usage());
-        return relo::KomutWindow::Rejected;
+        return int(relo::ExitStatus::Rejected);
     }
     // A command runs without the screen it could not reach, and quietly.
     if (unreachable)
         qInstallMessageHandler(keepOnlySeriousMessages);
 
     relo::KomutWindow window(command, relo::settingsFolder(QCoreApplication::applicationDirPath()));
-    if (window.status() == relo::KomutWindow::Rejected && isHeadless()) {
+    if (window.status() == relo::ExitStatus::Rejected && isHeadless()) {
         // No one could close the window.
         printLine(stderr, window.errorText());
-        return relo::KomutWindow::Rejected;
+        return int(relo::ExitStatus::Rejected);
     }
     // SIGTERM, SIGINT, SIGHUP before the window is done: closing it lets go of
     // the port (the frame being sent finishes, RTS drops, the port and its lock
@@ -249,11 +246,11 @@ int main(int argc, char *argv[])
         return relo::StopSignals::exitStatus(stoppedBy);
     }
 
-    const relo::KomutWindow::Status status = window.status();
+    const relo::ExitStatus status = window.status();
     if (window.isRunMode() &&
-        (status == relo::KomutWindow::Done || status == relo::KomutWindow::NotSaved))
+        (status == relo::ExitStatus::Done || status == relo::ExitStatus::NotSaved))
         printLine(stdout, window.statusText());
     if (!window.errorText().isEmpty())
         printLine(stderr, window.errorText());
-    return status;
+    return int(status);
 }

@@ -130,16 +130,12 @@ CommandResult applyCommand(const QString &text, Mask loadedMask)
     result.state = qMin(text[3].unicode() - u'0', 1);
     result.channelLabel = LabelPrefix + QString::number(result.channel);
 
-    // The update starts from the loaded mask every time, so repeating a command
+    // The change sets the channel's state whatever it was, so repeating a command
     // gives the same mask.
     const Mask bit = channelBit(result.channel);
-    if (result.state == 1) {
-        result.newMask = Mask(loadedMask | bit);
-        result.statusText = result.channelLabel + SwitchedOn;
-    } else {
-        result.newMask = Mask(loadedMask & ~bit);
-        result.statusText = result.channelLabel + SwitchedOff;
-    }
+    result.change = {bit, result.state == 1 ? bit : Mask(0)};
+    result.newMask = result.change.appliedTo(loadedMask);
+    result.statusText = result.channelLabel + (result.state == 1 ? SwitchedOn : SwitchedOff);
     result.accepted = true;
     return result;
 }

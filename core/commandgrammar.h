@@ -1,5 +1,6 @@
 #pragma once
 
+#include "batch.h"
 #include "frame.h"
 
 #include <QString>
@@ -11,16 +12,17 @@ namespace relo {
 struct CommandResult
 {
     bool accepted = false;
-    Mask newMask = 0;     // accepted only
+    MaskChange change;    // the channel and its new state, accepted only
+    Mask newMask = 0;     // change applied to the loaded mask, accepted only
     int channel = 0;      // 1..8, accepted only
     int state = 0;        // 0 or 1, accepted only
     QString channelLabel; // "Çıkış-3", accepted only
     QString statusText;   // "Çıkış-3 Açıldı" / "Çıkış-3 Kapandı" / "Hatalı komut"
 };
 
-// Checks the command text and returns the new mask: the loaded mask with the
-// channel's bit set (state 1) or cleared (state 0). Channel fields above 8 mean 8,
-// below 1 mean 1; state digits 2..9 mean on.
+// Checks the command text and returns the change it makes and the new mask: the
+// loaded mask with the channel's bit set (state 1) or cleared (state 0). Channel
+// fields above 8 mean 8, below 1 mean 1; state digits 2..9 mean on.
 CommandResult applyCommand(const QString &text, Mask loadedMask);
 
 // The numeric-text test of the two-character channel field, also the syntax of a

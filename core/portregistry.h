@@ -1,5 +1,6 @@
 #pragma once
 
+#include "portscan.h"
 #include "realserialport.h"
 
 #include <QDateTime>
@@ -31,7 +32,7 @@ namespace relo {
 class PortRegistry
 {
 public:
-    static constexpr int Size = 10;
+    static constexpr int Size = LastScannedPort;
 
     // `file`: the registry. `serialFolder`: where the by-id and by-path links are;
     // the kernel's list of serial devices counts only beside /dev/serial itself.

@@ -1,12 +1,13 @@
 #include "bridge.h"
 
+#include "consoleline.h"
+#include "mqtt_version.h"
 #include "mqttclient.h"
 #include "settingsfile.h"
 #include "settingsfolder.h"
+#include "statewatcher.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
-#include <QFileSystemWatcher>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -21,10 +22,6 @@ namespace {
 const QString Online = QStringLiteral("online");
 const QByteArray Offline = "offline";
 const QString Model = QStringLiteral("RF alıcı, 8 çıkış");
-// Events on ayar.ini come in bursts (a temporary file written, then renamed).
-constexpr int SettleMs = 50;
-// Where the file cannot be watched it is read this often instead.
-constexpr int PollMs = 1000;
 
 // What a message under relo/<node> asks for.
 struct Request
@@ -94,7 +91,10 @@ QString openChannels(Mask mask)
 
 QString Bridge::version()
 {
-    return QStringLiteral("%1.%2.%3").arg(VersionMajor).arg(VersionMinor).arg(VersionRevision);
+    return QStringLiteral("%1.%2.%3")
+        .arg(MqttVersion::Major)
+        .arg(MqttVersion::Minor)
+        .arg(MqttVersion::Revision);
 }
 
 Bridge::Bridge(const BridgeOptions &options, const QString &settingsFolder, SerialPort *port,
@@ -109,8 +109,7 @@ Bridge::Bridge(const BridgeOptions &options, const QString &settingsFolder, Seri
                                    .arg(QCoreApplication::applicationPid()),
                                topic(QStringLiteral("availability")), Offline},
                               this)),
-      m_watcher(new QFileSystemWatcher(this)), m_settle(new QTimer(this)),
-      m_stopLimit(new QTimer(this))
+      m_watcher(new StateWatcher(settingsFolder, this)), m_stopLimit(new QTimer(this))
 {
     m_queue->setFirstFrameAtOnce(true); // a switch must feel instant
     connect(m_queue, &CommandQueue::batchStarted, this, &Bridge::onBatchStarted);
@@ -118,15 +117,9 @@ Bridge::Bridge(const BridgeOptions &options, const QString &settingsFolder, Seri
     connect(m_client, &MqttClient::connected, this, &Bridge::onConnected);
     connect(m_client, &MqttClient::disconnected, this, &Bridge::onDisconnected);
     connect(m_client, &MqttClient::messageReceived, this, &Bridge::onMessage);
-    m_settle->setSingleShot(true);
-    m_settle->setInterval(SettleMs);
-    connect(m_settle, &QTimer::timeout, this, [this] {
-        watchSettings();
-        syncFromFile();
-    });
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_settle,
-            qOverload<>(&QTimer::start));
-    connect(m_watcher, &QFileSystemWatcher::fileChanged, m_settle, qOverload<>(&QTimer::start));
+    connect(m_watcher, &StateWatcher::maskChanged, this, &Bridge::onFileChanged);
+    connect(m_watcher, &StateWatcher::polling, this,
+            [this] { log(QStringLiteral("ayar.ini izlenemiyor; saniyede bir okunacak")); });
     m_stopLimit->setSingleShot(true);
     connect(m_stopLimit, &QTimer::timeout, this, &Bridge::finishStop);
 }
@@ -138,15 +131,12 @@ QString Bridge::topic(const QString &name) const
 
 void Bridge::log(const QString &line) const
 {
-    std::fputs(line.toUtf8().constData(), stderr);
-    std::fputc('\n', stderr);
-    std::fflush(stderr);
+    printLine(stderr, line);
 }
 
 bool Bridge::start(QString *error)
 {
-    m_mask = m_fileMask = savedMask(m_settingsFolder);
-    watchSettings();
+    m_mask = m_watcher->start();
     m_client->subscribe(topic(QStringLiteral("#")));
     m_client->subscribe(m_options.discoveryPrefix + QStringLiteral("/status"));
     if (!m_client->start(error))
@@ -157,28 +147,10 @@ bool Bridge::start(QString *error)
     return true;
 }
 
-void Bridge::watchSettings()
+// A new PortData in ayar.ini: another program (RELOKomut, the port setup)
+// switched the outputs.
+void Bridge::onFileChanged(Mask saved)
 {
-    if (!m_watcher->directories().contains(m_settingsFolder) &&
-        !m_watcher->addPath(m_settingsFolder) && m_settle->isSingleShot()) {
-        log(QStringLiteral("ayar.ini izlenemiyor; saniyede bir okunacak"));
-        m_settle->setSingleShot(false);
-        m_settle->start(PollMs);
-    }
-    // Editors and QSaveFile replace the file: its watch ends with it.
-    const QString path = settingsPath(m_settingsFolder);
-    if (!m_watcher->files().contains(path) && QFileInfo::exists(path))
-        m_watcher->addPath(path);
-}
-
-void Bridge::syncFromFile()
-{
-    // Only a new value counts: ayar.ini touched but not changed (its mode, a save
-    // that failed) says nothing about the outputs.
-    const Mask saved = savedMask(m_settingsFolder);
-    if (saved == m_fileMask)
-        return;
-    m_fileMask = saved;
     if (saved == m_mask)
         return;
     log(QStringLiteral("ayar.ini değişti: %1").arg(openChannels(saved)));
@@ -319,7 +291,7 @@ void Bridge::onFinished(int id, CommandQueue::Outcome outcome, const QString &er
         return;
     }
     // Sent by another process, whose save the watch may not have seen yet.
-    syncFromFile();
+    m_watcher->check();
     finishStopWhenDone();
 }
 

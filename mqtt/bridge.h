@@ -8,13 +8,13 @@
 #include <QObject>
 #include <QString>
 
-class QFileSystemWatcher;
 class QTimer;
 
 namespace relo {
 
 class MqttClient;
 class SerialPort;
+class StateWatcher;
 
 // relo-mqtt: the eight outputs as MQTT topics, under relo/<node>:
 //
@@ -41,12 +41,10 @@ class Bridge : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int VersionMajor = 1;
-    static constexpr int VersionMinor = 0;
-    static constexpr int VersionRevision = 0;
     // How long a stop waits for changes still on their way to the wire.
     static constexpr int StopWaitMs = 15000;
 
+    // relo-mqtt's version (mqtt/CMakeLists.txt).
     static QString version();
 
     // `port` is used, not owned; `settingsFolder` holds ayar.ini.
@@ -73,8 +71,7 @@ private:
     void onBatchStarted(Mask newMask);
     void onFinished(int id, CommandQueue::Outcome outcome, const QString &error);
     void reportFailures();
-    void watchSettings();
-    void syncFromFile();
+    void onFileChanged(Mask saved);
     void adopt(Mask mask, Mask republish);
     void publishAll();
     void publishStates(Mask channels);
@@ -86,12 +83,10 @@ private:
     const QString m_base; // relo/<node>
     CommandQueue *const m_queue;
     MqttClient *const m_client;
-    QFileSystemWatcher *const m_watcher;
-    QTimer *const m_settle; // a burst of file events read once
+    StateWatcher *const m_watcher; // PortData in ayar.ini
     QTimer *const m_stopLimit;
 
-    Mask m_mask = 0;     // as on the wire, and as published
-    Mask m_fileMask = 0; // PortData as last read from ayar.ini
+    Mask m_mask = 0; // as on the wire, and as published
     QHash<int, MaskChange> m_underWay;
     // Changes that could not be sent, reported once per batch.
     Mask m_failedChannels = 0;

@@ -3,6 +3,7 @@
 
 #include "bridge.h"
 #include "bridgeoptions.h"
+#include "consoleline.h"
 #include "mqttclient.h"
 #include "portregistry.h"
 #include "realserialport.h"
@@ -18,12 +19,7 @@
 
 namespace {
 
-void printLine(FILE *stream, const QString &line)
-{
-    std::fputs(line.toUtf8().constData(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
+using relo::printLine;
 
 } // namespace
 

@@ -1,6 +1,7 @@
 // RELO, the control panel: pick a serial port, confirm, then switch the eight
 // remote outputs.
 
+#include "consoleline.h"
 #include "displayfallback.h"
 #include "panelwindow.h"
 #include "portregistry.h"
@@ -9,7 +10,6 @@
 #include <QApplication>
 #include <QIcon>
 
-#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -23,10 +23,7 @@ const char *const Usage = "Kullanım: RELO [--help | --version]\n"
                           "  --help     bu yardımı gösterir\n"
                           "  --version  sürümü gösterir";
 
-void printLine(FILE *stream, const QString &line)
-{
-    std::fprintf(stream, "%s\n", line.toLocal8Bit().constData());
-}
+using relo::printLine;
 
 } // namespace
 

@@ -1,5 +1,6 @@
 #include "panelwindow.h"
 
+#include "panel_version.h"
 #include "sharedwidgets.h"
 #include "twips.h"
 #include "versiontitle.h"
@@ -126,12 +127,13 @@ PanelWindow::~PanelWindow()
 
 QString PanelWindow::version()
 {
-    return versionText(VersionMajor, VersionMinor, VersionRevision);
+    return versionText(PanelVersion::Major, PanelVersion::Minor, PanelVersion::Revision);
 }
 
 QString PanelWindow::versionTitle()
 {
-    return relo::versionTitle(QStringLiteral("RELO"), VersionMajor, VersionMinor, VersionRevision);
+    return relo::versionTitle(QStringLiteral("RELO"), PanelVersion::Major, PanelVersion::Minor,
+                              PanelVersion::Revision);
 }
 
 void PanelWindow::buildPortArea()

@@ -48,11 +48,7 @@ public:
                          QWidget *parent = nullptr);
     ~PanelWindow() override;
 
-    static constexpr int VersionMajor = 1;
-    static constexpr int VersionMinor = 0;
-    static constexpr int VersionRevision = 2;
-
-    // "1.0.2" and "RELO    Ver. 1.0.2".
+    // The version (panel/CMakeLists.txt), and the title "RELO    Ver. " with it.
     static QString version();
     static QString versionTitle();
 

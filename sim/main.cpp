@@ -3,10 +3,12 @@
 // pointed at the near end through RELO_COM1; with --port it listens on an
 // existing device. Every complete frame and every byte outside a frame is printed
 // on its own line, flushed at once, so the output can be followed through a pipe.
+#include "consoleline.h"
 #include "framedecoder.h"
 #include "permissions.h"
 #include "pseudoterminal.h"
 #include "realserialport.h"
+#include "sim_version.h"
 #include "stopsignals.h"
 
 #include <QCoreApplication>
@@ -19,16 +21,7 @@
 
 namespace {
 
-void printLine(const QString &line, FILE *stream = stdout)
-{
-    const QByteArray bytes = line.toUtf8() + '\n';
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
-}
-
-// relo-sim's own version, raised when the lines it prints change; RELO's and
-// RELOKomut's are their own.
-const char *const Version = "1.0.0";
+using relo::printLine;
 
 const char *const Usage = "Kullanım: relo-sim [--port AYGIT | --help | --version]\n"
                           "\n"
@@ -87,13 +80,14 @@ public:
                 const QString outputs = on.isEmpty()
                                             ? QStringLiteral("hepsi kapalı")
                                             : QStringLiteral("açık: ") + on.join(QLatin1Char(' '));
-                printLine(QStringLiteral("%1  çerçeve %2  maske=%3  %4")
-                              .arg(time)
-                              .arg(m_frames)
-                              .arg(int(event.mask))
-                              .arg(outputs));
+                printLine(stdout, QStringLiteral("%1  çerçeve %2  maske=%3  %4")
+                                      .arg(time)
+                                      .arg(m_frames)
+                                      .arg(int(event.mask))
+                                      .arg(outputs));
             } else {
-                printLine(QStringLiteral("%1  çerçeve dışı: %2")
+                printLine(stdout,
+                          QStringLiteral("%1  çerçeve dışı: %2")
                               .arg(time, QString::fromLatin1(event.bytes.toHex(' ').toUpper())));
             }
         }
@@ -110,7 +104,7 @@ int main(int argc, char *argv[])
     // SIGINT, SIGTERM and SIGHUP end the event loop; caught before anything
     // else, so that one arriving during start-up is not lost.
     if (!relo::StopSignals::install()) {
-        printLine(QStringLiteral("relo-sim: sinyal işleyicisi kurulamadı"), stderr);
+        printLine(stderr, QStringLiteral("relo-sim: sinyal işleyicisi kurulamadı"));
         return 1;
     }
     QCoreApplication app(argc, argv);
@@ -124,11 +118,14 @@ int main(int argc, char *argv[])
     for (int i = 0; i < args.size(); ++i) {
         const QString &arg = args.at(i);
         if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
-            printLine(QString::fromUtf8(Usage));
+            printLine(stdout, QString::fromUtf8(Usage));
             return 0;
         }
         if (arg == QLatin1String("--version")) {
-            printLine(QStringLiteral("relo-sim ") + QLatin1String(Version));
+            printLine(stdout, QStringLiteral("relo-sim %1.%2.%3")
+                                  .arg(relo::SimVersion::Major)
+                                  .arg(relo::SimVersion::Minor)
+                                  .arg(relo::SimVersion::Revision));
             return 0;
         }
         if (arg == QLatin1String("--port") || arg.startsWith(QLatin1String("--port="))) {
@@ -136,12 +133,12 @@ int main(int argc, char *argv[])
                            ? (i + 1 < args.size() ? args.at(++i) : QString())
                            : arg.mid(7);
             if (portPath.isEmpty()) {
-                printLine(QStringLiteral("relo-sim: --port bir aygıt yolu ister"), stderr);
+                printLine(stderr, QStringLiteral("relo-sim: --port bir aygıt yolu ister"));
                 return 2;
             }
         } else {
-            printLine(QStringLiteral("relo-sim: bilinmeyen seçenek: %1").arg(arg), stderr);
-            printLine(QStringLiteral("Yardım için: relo-sim --help"), stderr);
+            printLine(stderr, QStringLiteral("relo-sim: bilinmeyen seçenek: %1").arg(arg));
+            printLine(stderr, QStringLiteral("Yardım için: relo-sim --help"));
             return 2;
         }
     }
@@ -154,12 +151,13 @@ int main(int argc, char *argv[])
     if (portPath.isEmpty()) {
         if (!pty.open()) {
             printLine(
-                QStringLiteral("relo-sim: sözde uç birim açılamadı: %1").arg(pty.errorString()),
-                stderr);
+                stderr,
+                QStringLiteral("relo-sim: sözde uç birim açılamadı: %1").arg(pty.errorString()));
             return 1;
         }
-        printLine(QStringLiteral("Port: %1").arg(pty.slavePath()));
+        printLine(stdout, QStringLiteral("Port: %1").arg(pty.slavePath()));
         printLine(
+            stdout,
             QStringLiteral("RELOKomut ve RELO için: export RELO_COM1=%1").arg(pty.slavePath()));
         auto *notifier = new QSocketNotifier(pty.masterFd(), QSocketNotifier::Read, &app);
         QObject::connect(notifier, &QSocketNotifier::activated, &app,
@@ -170,22 +168,21 @@ int main(int argc, char *argv[])
         serial.setPortName(portPath);
         relo::applyLineSettings(serial);
         if (!serial.open(QIODevice::ReadOnly)) {
-            printLine(QStringLiteral("relo-sim: %1 açılamadı: %2")
-                          .arg(portPath, serialError(serial.error(), portPath)),
-                      stderr);
+            printLine(stderr, QStringLiteral("relo-sim: %1 açılamadı: %2")
+                                  .arg(portPath, serialError(serial.error(), portPath)));
             return 1;
         }
-        printLine(QStringLiteral("Port: %1").arg(portPath));
-        printLine(QStringLiteral("Dinleniyor: 2400 baud, 8 veri biti, eşliksiz, 1 dur biti"));
+        printLine(stdout, QStringLiteral("Port: %1").arg(portPath));
+        printLine(stdout,
+                  QStringLiteral("Dinleniyor: 2400 baud, 8 veri biti, eşliksiz, 1 dur biti"));
         QObject::connect(&serial, &QSerialPort::readyRead, &app,
                          [&] { printer.print(decoder.feed(serial.readAll())); });
         QObject::connect(
             &serial, &QSerialPort::errorOccurred, &app, [&](QSerialPort::SerialPortError error) {
                 if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError)
                     return;
-                printLine(QStringLiteral("relo-sim: %1 okunamıyor: %2")
-                              .arg(portPath, serialError(error, portPath)),
-                          stderr);
+                printLine(stderr, QStringLiteral("relo-sim: %1 okunamıyor: %2")
+                                      .arg(portPath, serialError(error, portPath)));
                 app.exit(1);
             });
     }

@@ -4,7 +4,7 @@
 
 namespace relo {
 
-// "1.0.14": major, minor and revision in decimal without leading blanks.
+// "1.2.10": major, minor and revision in decimal without leading blanks.
 inline QString versionText(int major, int minor, int revision)
 {
     return QStringLiteral("%1.%2.%3").arg(major).arg(minor).arg(revision);

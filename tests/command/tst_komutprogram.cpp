@@ -6,10 +6,14 @@
 #include "commandqueue.h"
 #include "frame.h"
 #include "framedecoder.h"
+#include "komut_version.h"
+#include "mqtt_version.h"
+#include "panel_version.h"
 #include "programs.h"
 #include "pseudoterminal.h"
 #include "realserialport.h"
 #include "settingsfile.h"
+#include "sim_version.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,6 +26,7 @@
 #include <csignal>
 #include <map>
 #include <memory>
+#include <tuple>
 
 #include <grp.h>
 #include <pwd.h>
@@ -150,10 +155,17 @@ void TestKomutProgram::run_data()
     for (const char *program : {"RELO", "RELOKomut", "relo-sim", "relo-mqtt"})
         row(qPrintable(QStringLiteral("%1 --help").arg(program)), {"--help"}, 0,
             qPrintable(QStringLiteral("Kullanım: %1 *").arg(program)), "");
-    row("RELO --version", {"--version"}, 0, "RELO 1.0.2\n", "");
-    row("RELOKomut --version", {"--version"}, 0, "RELOKomut 1.0.14\n", "");
-    row("relo-sim --version", {"--version"}, 0, "relo-sim 1.0.0\n", "");
-    row("relo-mqtt --version", {"--version"}, 0, "relo-mqtt 1.0.0\n", "");
+    // Each prints the version written in its CMakeLists.txt.
+    using namespace relo;
+    for (const auto &[program, major, minor, revision] :
+         {std::tuple("RELO", PanelVersion::Major, PanelVersion::Minor, PanelVersion::Revision),
+          std::tuple("RELOKomut", KomutVersion::Major, KomutVersion::Minor, KomutVersion::Revision),
+          std::tuple("relo-sim", SimVersion::Major, SimVersion::Minor, SimVersion::Revision),
+          std::tuple("relo-mqtt", MqttVersion::Major, MqttVersion::Minor, MqttVersion::Revision)})
+        row(qPrintable(QStringLiteral("%1 --version").arg(program)), {"--version"}, 0,
+            qPrintable(
+                QStringLiteral("%1 %2.%3.%4\n").arg(program).arg(major).arg(minor).arg(revision)),
+            "");
 }
 
 void TestKomutProgram::run()

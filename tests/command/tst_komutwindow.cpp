@@ -17,6 +17,7 @@
 #include <QTest>
 #include <QTimer>
 
+using relo::ExitStatus;
 using relo::KomutWindow;
 
 namespace {
@@ -46,7 +47,7 @@ public:
 // What both faces share, and what tells them apart.
 void checkFace(QWidget *window, bool runMode)
 {
-    QCOMPARE(window->windowTitle(), QStringLiteral("RELOKomut    Ver. 1.0.14"));
+    QCOMPARE(window->windowTitle(), QStringLiteral("RELOKomut    Ver. ") + KomutWindow::version());
     QCOMPARE(QAccessible::queryAccessibleInterface(window)->text(QAccessible::Name),
              window->windowTitle());
     QCOMPARE(window->windowIcon().pixmap(32).size(), QSize(32, 32));
@@ -118,7 +119,7 @@ void TestKomutWindow::run()
     window.installEventFilter(&swallower);
     window.show();
     checkFace(&window, true);
-    if (status == KomutWindow::Rejected) {
+    if (status == int(ExitStatus::Rejected)) {
         auto *timer = child<QTimer>(&window, "Timer2");
         QVERIFY(window.isVisible() && timer->isActive());
         QCOMPARE(timer->interval(), 3000);
@@ -146,7 +147,7 @@ void TestKomutWindow::run()
         }
     }
     QTRY_VERIFY_WITH_TIMEOUT(!window.isVisible(), 5000);
-    QVERIFY(status == KomutWindow::Rejected || swallower.swallowed > 0);
+    QVERIFY(status == int(ExitStatus::Rejected) || swallower.swallowed > 0);
     QCOMPARE(port.calls(), calls);
     QVERIFY(!port.rts() && !child<QTimer>(&window, "Timer1")->isActive());
     QCOMPARE(int(window.status()), status);
@@ -221,7 +222,7 @@ void TestKomutWindow::setup()
                        warning.value(1).startsWith("ayar.ini yazılamadı") &&
                        warning.mid(2) == QStringList{"*Tamam"}),
              qPrintable(warning.join(u'|')));
-    QCOMPARE(window.status(), gone ? KomutWindow::NotSaved : KomutWindow::Done);
+    QCOMPARE(window.status(), gone ? ExitStatus::NotSaved : ExitStatus::Done);
     QVERIFY(window.isVisible());
     // Saved: disabled until another entry is chosen. Not saved: it may be tried again.
     QCOMPARE(save->isEnabled(), gone);

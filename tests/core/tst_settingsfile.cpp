@@ -1,7 +1,9 @@
 #include "programs.h"
 #include "settingsfile.h"
+#include "statewatcher.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -29,6 +31,7 @@ private Q_SLOTS:
     void failedWrite();
     void wholeNumber_data();
     void wholeNumber();
+    void watchedMask();
 };
 
 void TestSettingsFile::readThenWrite_data()
@@ -154,6 +157,30 @@ void TestSettingsFile::wholeNumber()
     QCOMPARE(converted ? int(*converted) : -99999, number);
     const std::optional<Mask> asMask = maskSetting(text);
     QCOMPARE(asMask ? int(*asMask) : -1, mask);
+}
+
+// The mask saved in ayar.ini, followed: only a new value counts.
+void TestSettingsFile::watchedMask()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeFile(settingsPath(dir.path()), "[RELO]\nPortData=5\n"));
+    StateWatcher watcher(dir.path());
+    QSignalSpy changed(&watcher, &StateWatcher::maskChanged);
+    QCOMPARE(watcher.start(), Mask(5));
+    const auto save = [&dir](const QString &key, const char *value) {
+        return writeSetting(dir.path(), key, QString::fromLatin1(value));
+    };
+    QVERIFY(save(PortDataKey, "7")); // by another program: seen unasked
+    QTRY_COMPARE(changed.size(), 1);
+    QVERIFY(save(PortNumberKey, "4")); // touched, the mask the same
+    watcher.check();
+    QVERIFY(save(PortDataKey, "x")); // no mask: 0
+    watcher.check();
+    watcher.check();
+    QVERIFY(save(PortDataKey, "9"));
+    QTRY_COMPARE(changed.size(), 3);
+    QCOMPARE(changed.at(1).at(0).value<Mask>(), Mask(0));
+    QCOMPARE(watcher.mask(), Mask(9));
 }
 
 QTEST_GUILESS_MAIN(TestSettingsFile)

@@ -185,7 +185,7 @@ private Q_SLOTS:
     void startup()
     {
         Panel panel({11, 10, 2});
-        QCOMPARE(panel.window->windowTitle(), QStringLiteral("RELO    Ver. 1.0.2"));
+        QCOMPARE(panel.window->windowTitle(), "RELO    Ver. " + relo::PanelWindow::version());
         // No display name, which Qt would append to every title ("Port Aç — ...").
         QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
         QVERIFY(!panel.window->windowIcon().isNull()); // the resources are linked in
