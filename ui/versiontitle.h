@@ -11,7 +11,7 @@ inline QString versionText(int major, int minor, int revision)
 }
 
 // A main window's title: its design title, four blanks, "Ver." and the version
-// ("RELO    Ver. 1.0.2").
+// ("RELO    Ver. " and the version).
 inline QString versionTitle(const QString &designTitle, int major, int minor, int revision)
 {
     return designTitle + QStringLiteral("    Ver. ") + versionText(major, minor, revision);
