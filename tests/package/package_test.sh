@@ -57,6 +57,10 @@ cleanup() {
     exit "$status"
 }
 trap cleanup EXIT
+# Stopped (Ctrl+C, kill), the test still cleans up on its way out.
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 
 useradd --home-dir "$home" --create-home --user-group --shell /bin/sh "$user"
 made_user=1
