@@ -2,7 +2,10 @@
 # Installs what is missing, builds with warnings as errors and runs every test.
 # Run it as an ordinary user: sudo is asked for only to install missing packages.
 #
-#   1. build/: every suite (ctest).
+#   1. build/: every suite (ctest). Run as root, that includes the package test
+#      (CTest label package): the Debian package is made, checked with lintian,
+#      installed, used by a temporary ordinary user and purged again; as anyone
+#      else it is skipped.
 #   2. Run as root only: the end-to-end suites (CTest label e2e) once more as the
 #      ordinary user relo-test, created when missing, because root passes through
 #      exclusive opens, lock files and folder permissions that hold a user back.
@@ -20,8 +23,11 @@ Kullanım: ./test.sh
 Eksik paketleri kurar (yalnızca bunun için sudo ister), build/ dizininde uyarıları
 hata sayarak derler ve bütün testleri çalıştırır. root olarak çalıştırılınca uçtan
 uca testler (e2e etiketi) bir kez de sıradan kullanıcı relo-test olarak çalışır;
-kullanıcı yoksa oluşturulur. Ardından her şey build-asan/ dizininde AddressSanitizer
-ve UndefinedBehaviorSanitizer ile bir kez daha derlenip çalıştırılır.
+kullanıcı yoksa oluşturulur. Yine yalnız root olarak paket testi (package
+etiketi) Debian paketini yapar, lintian ile denetler, kurar, geçici bir
+kullanıcıyla dener ve kaldırır. Ardından her şey build-asan/ dizininde
+AddressSanitizer ve UndefinedBehaviorSanitizer ile bir kez daha derlenip
+çalıştırılır.
 
   RELO_SKIP_SANITIZERS=1 ./test.sh   sanitizer turunu atlar (hızlı yerel deneme)
 EOF

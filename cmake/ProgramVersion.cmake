@@ -2,7 +2,8 @@
 # its own CMakeLists.txt. The header <id>_version.h (ID in lower case) gives
 # TARGET, and whatever links it, relo::<ID>Version::Major, Minor and Revision.
 # The headers of all programs share one folder of the build tree, so that a test
-# can compare what a program prints with its version.
+# can compare what a program prints with its version. The version is also the
+# global property RELO_VERSION_<ID>.
 function(relo_program_version target id version)
     if(NOT version MATCHES "^([0-9]+)\\.([0-9]+)\\.([0-9]+)$")
         message(FATAL_ERROR "${target}: version \"${version}\" is not major.minor.revision")
@@ -18,4 +19,6 @@ function(relo_program_version target id version)
     configure_file(${PROJECT_SOURCE_DIR}/cmake/programversion.h.in ${folder}/${file}_version.h
                    @ONLY)
     target_include_directories(${target} PUBLIC ${folder})
+    # For the build itself (the package takes RELOKomut's): RELO_VERSION_<ID>.
+    set_property(GLOBAL PROPERTY RELO_VERSION_${id} ${version})
 endfunction()

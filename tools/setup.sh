@@ -5,7 +5,12 @@
 # need the mosquitto broker, which Debian starts as a service once installed, so
 # only ./test.sh and ./bench.sh install it.
 RELO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libmosquitto-dev)
-RELO_TEST_PACKAGES=("${RELO_PACKAGES[@]}" mosquitto)
+# The Debian package (./package.sh): dpkg-shlibdeps (dpkg-dev) and file work out
+# its dependencies from the programs.
+RELO_PACKAGING_PACKAGES=("${RELO_PACKAGES[@]}" dpkg-dev file)
+# The package test (run as root) also checks the package with lintian and looks
+# its manual page up with man.
+RELO_TEST_PACKAGES=("${RELO_PACKAGING_PACKAGES[@]}" mosquitto lintian man-db)
 
 relo_missing_packages() {
     local pkg
