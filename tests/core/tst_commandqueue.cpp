@@ -17,6 +17,7 @@ class TestCommandQueue : public QObject
 private Q_SLOTS:
     void nextBatch_data();
     void nextBatch();
+    void orderOfMaking_data();
     void orderOfMaking();
 };
 
@@ -53,15 +54,25 @@ void TestCommandQueue::nextBatch()
 
 // A change joins the queue by the time it was made, not by when its process got
 // to join: a RELOKomut that started first but took longer to start up still goes
-// first, and the other process sends it and tells it so.
+// first, and the other process sends it and tells it how it went.
+void TestCommandQueue::orderOfMaking_data()
+{
+    QTest::addColumn<bool>("saved");
+    QTest::newRow("saved") << true;
+    // Too large to be ayar.ini: it is neither read (port 1) nor written.
+    QTest::newRow("not saved") << false;
+}
+
 void TestCommandQueue::orderOfMaking()
 {
+    QFETCH(bool, saved);
     QTemporaryDir dir;
-    QVERIFY(writeFile(relo::settingsPath(dir.path()), savedSettings(3, 0)));
+    QVERIFY(writeFile(relo::settingsPath(dir.path()),
+                      savedSettings(3, 0) + (saved ? QByteArray() : QByteArray(2 << 20, 'x'))));
     FakeSerialPort firstPort;
     FakeSerialPort secondPort;
-    firstPort.setPresent({3});
-    secondPort.setPresent({3});
+    firstPort.setPresent({1, 3});
+    secondPort.setPresent({1, 3});
     relo::CommandQueue joinedFirst(&firstPort, dir.path());
     relo::CommandQueue madeFirst(&secondPort, dir.path());
     QSignalSpy joinedFirstDone(&joinedFirst, &relo::CommandQueue::finished);
@@ -72,8 +83,8 @@ void TestCommandQueue::orderOfMaking()
     madeFirst.submit({relo::channelBit(3), 0}, now - 1000000);           // 03-0, 1 ms earlier
     QTRY_COMPARE_WITH_TIMEOUT(joinedFirstDone.size() + madeFirstDone.size(), 2, 10000);
     QCOMPARE(madeFirstDone.at(0).at(1).value<relo::CommandQueue::Outcome>(),
-             relo::CommandQueue::Outcome::Sent);
-    QCOMPARE(relo::readSetting(dir.path(), relo::PortDataKey), QStringLiteral("4"));
+             saved ? relo::CommandQueue::Outcome::Sent : relo::CommandQueue::Outcome::NotSaved);
+    QCOMPARE(relo::readSetting(dir.path(), relo::PortDataKey), saved ? "4" : "");
 }
 
 QTEST_GUILESS_MAIN(TestCommandQueue)
