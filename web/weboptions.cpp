@@ -25,7 +25,8 @@ ParsedWebOptions refused(ParsedWebOptions::Action action, const QString &error)
     return parsed;
 }
 
-// "ADDRESS:PORT" with an IP address, "localhost", or an IPv6 address in brackets.
+// "ADDRESS:PORT" with an IP address, "localhost", or an IPv6 address in brackets;
+// port 0 takes any free one (the log tells which).
 bool parseListen(const QString &text, QHostAddress *address, quint16 *port)
 {
     const int colon = int(text.lastIndexOf(u':'));
@@ -34,7 +35,7 @@ bool parseListen(const QString &text, QHostAddress *address, quint16 *port)
     QString host = text.left(colon);
     bool ok = false;
     const int number = text.mid(colon + 1).toInt(&ok);
-    if (!ok || number < 1 || number > 65535)
+    if (!ok || number < 0 || number > 65535)
         return false;
     if (host.startsWith(u'[') && host.endsWith(u']'))
         host = host.mid(1, host.size() - 2);
