@@ -7,6 +7,8 @@
 #include "windowplacement.h"
 
 #include "aboutwindow.h"
+#include "portentry.h"
+#include "porterror.h"
 #include "portregistry.h"
 #include "portscan.h"
 #include "settingsfile.h"
@@ -52,16 +54,6 @@ QString KomutWindow::versionTitle()
 {
     return relo::versionTitle(QStringLiteral("RELOKomut"), VersionMajor, VersionMinor,
                               VersionRevision);
-}
-
-bool KomutWindow::savePortSetting(const QString &folder, int number)
-{
-    // Port first, then the mask: a new port starts with every output off; the
-    // port in use keeps its outputs. A failed port write stops there, so the mask
-    // of the old port stays as it was.
-    const bool samePort = number == portInUse(folder);
-    return writeSetting(folder, PortNumberKey, QString::number(number)) &&
-           (samePort || writeSetting(folder, PortDataKey, QStringLiteral("0")));
 }
 
 KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFolder,
@@ -167,9 +159,7 @@ void KomutWindow::buildRunFace()
 
 void KomutWindow::loadSetup()
 {
-    int count = 0;
-    scanPorts(
-        *m_port, [this](const QString &entry) { m_portList->addItem(entry); }, count);
+    fillPortList(m_portList, openedPorts(scanPorts(*m_port)));
     // A filled list selects its first entry by itself; only the saved port may be
     // preselected. Preselection leaves "Kaydet" disabled: nothing was chosen yet.
     m_portList->setCurrentIndex(-1);
@@ -179,7 +169,7 @@ void KomutWindow::loadSetup()
     const std::optional<qint16> saved =
         wholeNumberSetting(readSetting(m_settingsFolder, PortNumberKey));
     if (saved)
-        m_portList->setCurrentIndex(m_portList->findText(portEntry(*saved)));
+        m_portList->setCurrentIndex(m_portList->findText(portName(*saved)));
 }
 
 void KomutWindow::loadRun()
@@ -358,7 +348,7 @@ void KomutWindow::choosePort(int index)
 void KomutWindow::savePort()
 {
     const QString entry = m_portList->currentText();
-    if (savePortSetting(m_settingsFolder, portFromEntry(entry))) {
+    if (savePortChoice(m_settingsFolder, portFromEntry(entry))) {
         m_error.clear();
         m_savedEntry = entry;
         m_save->setEnabled(false);
@@ -369,7 +359,3 @@ void KomutWindow::savePort()
 }
 
 } // namespace relo
-
-// Compiled here rather than in the library's shared moc unit, so that programs using
-// only the Qt Core parts of this library (relo-mqtt) do not pull in the window.
-#include "moc_komutwindow.cpp"

@@ -31,7 +31,7 @@ class SerialPort;
 // after about a second.
 //
 // Setup mode (no command): the list of usable ports with the saved one selected;
-// choosing an entry enables "Kaydet", which saves the port (savePortSetting) and
+// choosing an entry enables "Kaydet", which saves the port (savePortChoice()) and
 // stays disabled until another entry is chosen.
 class KomutWindow : public QWidget
 {
@@ -57,11 +57,6 @@ public:
     // "1.0.14" and "RELOKomut    Ver. 1.0.14".
     static QString version();
     static QString versionTitle();
-
-    // What "Kaydet" and --set-port do: saves port `number` in ayar.ini in `folder`;
-    // the mask is cleared only when the port changes from the one in use (a new
-    // receiver's outputs are unknown). False when ayar.ini could not be written.
-    static bool savePortSetting(const QString &folder, int number);
 
     // `settingsFolder` holds ayar.ini. `port` is used, not owned; without one the
     // window makes a RealSerialPort of its own, numbered through the port registry.

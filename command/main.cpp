@@ -10,6 +10,7 @@
 #include "realserialport.h"
 #include "settingsfile.h"
 #include "settingsfolder.h"
+#include "stopsignals.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -90,14 +91,13 @@ int listPorts()
     relo::RealSerialPort port;
     port.setResolver(relo::registryResolver());
     bool found = false;
-    for (int n = relo::FirstScannedPort; n <= relo::LastScannedPort; ++n) {
-        const relo::SerialPort::OpenError error = port.openPort(n);
-        if (error == relo::SerialPort::OpenError::None)
-            printLine(stdout, relo::portEntry(n) + QLatin1Char('\t') + port.device().adapter);
-        else if (error != relo::SerialPort::OpenError::Missing)
-            printLine(stderr, relo::portErrorLine(n, error, port.device()));
-        port.closePort();
-        found = found || error == relo::SerialPort::OpenError::None;
+    for (const relo::PortProbe &probe : relo::scanPorts(port)) {
+        if (probe.error == relo::SerialPort::OpenError::None)
+            printLine(stdout,
+                      relo::portName(probe.number) + QLatin1Char('\t') + probe.device.adapter);
+        else if (probe.error != relo::SerialPort::OpenError::Missing)
+            printLine(stderr, relo::portErrorLine(probe.number, probe.error, probe.device));
+        found = found || probe.error == relo::SerialPort::OpenError::None;
     }
     if (!found)
         printLine(stderr, QStringLiteral("Açılabilen port yok"));
@@ -117,7 +117,7 @@ int setPort(const QString &value)
         return relo::KomutWindow::Rejected;
     }
     const QString folder = relo::settingsFolder(QCoreApplication::applicationDirPath());
-    if (!relo::KomutWindow::savePortSetting(folder, number)) {
+    if (!relo::savePortChoice(folder, number)) {
         printLine(stderr, relo::settingsSaveError(folder));
         return relo::KomutWindow::NotSaved;
     }
@@ -126,7 +126,7 @@ int setPort(const QString &value)
         relo::PortRegistry().device(number).adapter.isEmpty())
         printLine(stderr, QStringLiteral("Uyarı: %1 henüz hiçbir bağdaştırıcıya verilmedi "
                                          "(takılı olanlar: RELOKomut --list-ports)")
-                              .arg(relo::portEntry(number)));
+                              .arg(relo::portName(number)));
     return 0;
 }
 
@@ -199,6 +199,9 @@ int main(int argc, char *argv[])
         return runOption(invocation);
     }
 
+    // Before the application object, so that a request to stop during start-up
+    // waits for the event loop. Should it fail, the signals end RELOKomut as before.
+    relo::StopSignals::install();
     chooseOffscreenWithoutDisplay();
     quietenHeadlessQt();
     const bool armed = relo::armDisplayFallback();
@@ -232,8 +235,27 @@ int main(int argc, char *argv[])
         printLine(stderr, window.errorText());
         return relo::KomutWindow::Rejected;
     }
+    // SIGTERM, SIGINT, SIGHUP before the window is done: closing it lets go of
+    // the port (the frame being sent finishes, RTS drops, the port and its lock
+    // file go), and every event loop ends.
+    int stoppedBy = 0;
+    relo::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &relo::StopSignals::stopRequested, &window, [&](int n) {
+        if (stoppedBy != 0 || !window.isVisible())
+            return; // ending already
+        stoppedBy = n;
+        window.close();
+        QCoreApplication::exit(relo::StopSignals::exitStatus(n));
+    });
     window.show();
     QApplication::exec();
+    if (stoppedBy != 0) {
+        printLine(stderr, QStringLiteral("RELOKomut durduruldu (%1)%2")
+                              .arg(relo::StopSignals::name(stoppedBy),
+                                   window.isRunMode() ? QStringLiteral(": komut tamamlanmadı")
+                                                      : QString()));
+        return relo::StopSignals::exitStatus(stoppedBy);
+    }
 
     const relo::KomutWindow::Status status = window.status();
     if (window.isRunMode() &&

@@ -1,28 +1,28 @@
 #pragma once
 
-#include <QString>
+#include "serialport.h"
 
-#include <functional>
+#include <QList>
 
 namespace relo {
-
-class SerialPort;
 
 constexpr int FirstScannedPort = 1;
 constexpr int LastScannedPort = 10;
 
-// The list entry of port n: "Com - n".
-QString portEntry(int portNumber);
+// What opening one port number gave during a scan.
+struct PortProbe
+{
+    int number = 0;
+    SerialPort::OpenError error = SerialPort::OpenError::Missing;
+    PortDevice device; // as far as the port knows devices
+};
 
-// The port number of a list entry: the text from its seventh character on, read
-// as a whole number rounded down; 0 when nothing numeric is there.
-int portFromEntry(const QString &entry);
+// Tries ports 1 to 10 in order on `port`, which must be closed, closing each one
+// that opened again: what each gave. When `port` is open the scan does nothing,
+// so it never cuts a live connection.
+QList<PortProbe> scanPorts(SerialPort &port);
 
-// Tries ports 1 to 10 in order on `port`, which must be closed. For each port
-// that opens it calls `addEntry` with its entry, closes it again and raises
-// `count` by one. Ports that are missing or held by another program are left out.
-// When `port` is open the scan does nothing, so it never cuts a live connection.
-void scanPorts(SerialPort &port, const std::function<void(const QString &entry)> &addEntry,
-               int &count);
+// The numbers of the ports among `probes` that opened.
+QList<int> openedPorts(const QList<PortProbe> &probes);
 
 } // namespace relo

@@ -3,7 +3,10 @@
 #include "portmap.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QSerialPort>
+#include <QSysInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -12,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -101,6 +105,50 @@ QSet<quint64> devicesOpenElsewhere()
     return devices;
 }
 
+QString lockFilePath(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    // QSerialPort's own choice: the first of these folders that may be read and
+    // either holds the file already or may be written, the port's name with
+    // "/dev/" taken off and every other slash turned into an underscore.
+    static const char *const Folders[] = {"/var/lock",         "/etc/locks", "/var/spool/locks",
+                                          "/var/spool/uucp",   "/tmp",       "/var/tmp",
+                                          "/var/lock/lockdev", "/run/lock"};
+    QString name = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
+    name = QStringLiteral("LCK..") + name.replace(u'/', u'_');
+    for (const char *folder : Folders) {
+        const QFileInfo info{QString::fromLatin1(folder)};
+        if (info.isReadable() &&
+            (QFile::exists(info.filePath() + u'/' + name) || info.isWritable()))
+            return info.canonicalFilePath() + u'/' + name;
+    }
+#else
+    Q_UNUSED(path)
+#endif
+    return {};
+}
+
+bool isStaleLock(const QString &lockFile)
+{
+#ifdef Q_OS_UNIX
+    qint64 pid = 0;
+    QString host;
+    QString program;
+    if (lockFile.isEmpty() || !QLockFile(lockFile).getLockInfo(&pid, &host, &program) || pid <= 0)
+        return false;
+    if (!host.isEmpty() && host != QSysInfo::machineHostName())
+        return false; // another machine's process: no telling
+    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
+        return true;
+    // The number may since have gone to another program, as Qt also checks.
+    const QString running = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
+    return !running.isEmpty() && QFileInfo(running).fileName() != QFileInfo(program).fileName();
+#else
+    Q_UNUSED(lockFile)
+    return false;
+#endif
+}
+
 RealSerialPort::RealSerialPort(QObject *parent)
     : SerialPort(parent), m_serial(new QSerialPort(this))
 {
@@ -149,7 +197,11 @@ SerialPort::OpenError RealSerialPort::openPort(int portNumber)
             // open with the same code. Tell them apart by the file's mode.
             if (!deviceExists(path))
                 return OpenError::Missing;
-            return deviceAccessible(path) ? OpenError::Busy : OpenError::NoPermission;
+            if (!deviceAccessible(path))
+                return OpenError::NoPermission;
+            // Qt removes a lock whose program has ended; one still there is
+            // one this user may not remove.
+            return isStaleLock(lockFilePath(path)) ? OpenError::StaleLock : OpenError::Busy;
         default:
             return OpenError::Other;
         }
@@ -182,6 +234,14 @@ PortDevice RealSerialPort::resolve(int portNumber)
 #endif
     const QString path = devicePathForPort(portNumber, env, systemPorts);
     return {path, path};
+}
+
+void RealSerialPort::refreshDevices()
+{
+    m_systemPortsAge.invalidate();
+    m_openElsewhereAge.invalidate();
+    if (m_refresh)
+        m_refresh();
 }
 
 bool RealSerialPort::openElsewhere(const QString &path)

@@ -18,10 +18,10 @@ namespace relo {
 // openPort() lowers RTS and leaves DTR as the driver sets it. A device that
 // exists but is locked, in exclusive use or simply open in another process (as
 // far as this user may see other processes) is Busy, even for root; one this
-// user may not read and write is NoPermission. Errors that break the open port
-// (unplugged adapter, I/O error) make isOpen() false at once; the port is then
-// closed and failed() emitted from the event loop, unless the owner closes or
-// reopens it first.
+// user may not read and write is NoPermission; one whose lock file a program
+// that has ended left behind, and this user may not remove, is StaleLock. Errors that break the
+// open port (unplugged adapter, I/O error) make isOpen() false at once; the port is then closed and
+// failed() emitted from the event loop, unless the owner closes or reopens it first.
 class RealSerialPort : public SerialPort
 {
     Q_OBJECT
@@ -32,13 +32,19 @@ public:
     explicit RealSerialPort(QObject *parent = nullptr);
     ~RealSerialPort() override;
 
-    void setResolver(Resolver resolver) { m_resolver = std::move(resolver); }
+    // `refresh`, when given, makes the resolver look at the devices afresh.
+    void setResolver(Resolver resolver, std::function<void()> refresh = {})
+    {
+        m_resolver = std::move(resolver);
+        m_refresh = std::move(refresh);
+    }
 
     OpenError openPort(int portNumber) override;
     void closePort() override;
     bool isOpen() const override;
     int portNumber() const override { return m_portNumber; }
     PortDevice device() const override { return m_device; }
+    void refreshDevices() override;
     void setRts(bool on) override;
     bool send(const QByteArray &bytes) override;
     void drain() override;
@@ -54,6 +60,7 @@ private:
 
     QSerialPort *const m_serial;
     Resolver m_resolver;
+    std::function<void()> m_refresh;
     int m_portNumber = 0;
     PortDevice m_device;
     int m_generation = 0; // successful opens so far
@@ -73,5 +80,12 @@ private:
 // than this one hold open, as far as this user may look into their
 // /proc/<pid>/fd (the way fuser finds them). Empty where there is no /proc.
 QSet<quint64> devicesOpenElsewhere();
+
+// The lock file QSerialPort takes for the device `path`, its folder's links
+// resolved (/run/lock/LCK..ttyUSB0); empty where no lock folder is usable.
+QString lockFilePath(const QString &path);
+
+// Whether `lockFile` exists and names a process of this machine that has ended.
+bool isStaleLock(const QString &lockFile);
 
 } // namespace relo

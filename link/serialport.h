@@ -28,6 +28,8 @@ public:
         Missing,      // no device behind this port number
         Busy,         // the device exists but this or another process holds it
         NoPermission, // this user may not read and write the device
+        StaleLock,    // a lock file left by a program that has ended, which this
+                      // user may not remove, holds the device
         Other,        // any other failure (not a serial device, I/O error)
     };
     Q_ENUM(OpenError)
@@ -46,6 +48,9 @@ public:
     // The device the last openPort() found behind its number, as far as this port
     // knows devices (a fake knows none).
     virtual PortDevice device() const { return {}; }
+    // Forgets what it knows of the devices present, so the next openPort() looks
+    // afresh (a list rebuilt because devices came or went).
+    virtual void refreshDevices() {}
 
     // Drives the RTS output line; ignored while the port is closed.
     virtual void setRts(bool on) = 0;

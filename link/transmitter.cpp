@@ -44,10 +44,10 @@ bool FrameTransmitter::isActive() const
 void FrameTransmitter::tick()
 {
     if (m_mode == Mode::Continuous) {
-        // RTS goes high on every second frame and the indicator shows it.
+        // RTS goes high on every second frame.
         m_blink = !m_blink;
         const bool high = !m_blink;
-        Q_EMIT indicatorChanged(high);
+        Q_EMIT rtsChanged(high);
         m_port->setRts(high);
     } else {
         ++m_ticks;

@@ -40,11 +40,10 @@ public:
 
     bool isActive() const;
     bool blinkFlag() const { return m_blink; }
-    int tickCount() const { return m_ticks; }
 
 Q_SIGNALS:
-    // Continuous mode, every tick, before the frame goes out: true = blue.
-    void indicatorChanged(bool blue);
+    // Continuous mode, every tick, before the frame goes out: the level RTS takes.
+    void rtsChanged(bool high);
     void frameSent(const QByteArray &frame);
     // One-shot mode: the last frame has left the line, RTS is low, the port is closed.
     void oneShotFinished();

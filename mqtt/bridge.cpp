@@ -2,6 +2,7 @@
 
 #include "mqttclient.h"
 #include "settingsfile.h"
+#include "settingsfolder.h"
 
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -143,7 +144,7 @@ void Bridge::log(const QString &line) const
 
 bool Bridge::start(QString *error)
 {
-    m_mask = m_fileMask = maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0);
+    m_mask = m_fileMask = savedMask(m_settingsFolder);
     watchSettings();
     m_client->subscribe(topic(QStringLiteral("#")));
     m_client->subscribe(m_options.discoveryPrefix + QStringLiteral("/status"));
@@ -173,7 +174,7 @@ void Bridge::syncFromFile()
 {
     // Only a new value counts: ayar.ini touched but not changed (its mode, a save
     // that failed) says nothing about the outputs.
-    const Mask saved = maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0);
+    const Mask saved = savedMask(m_settingsFolder);
     if (saved == m_fileMask)
         return;
     m_fileMask = saved;
@@ -330,7 +331,7 @@ void Bridge::reportFailures()
     // The changes that did not go out are not in ayar.ini: its state is published
     // again, so that whoever asked sees the switch go back.
     if (failed)
-        adopt(maskSetting(readSetting(m_settingsFolder, PortDataKey)).value_or(0), failed);
+        adopt(savedMask(m_settingsFolder), failed);
     finishStopWhenDone();
 }
 

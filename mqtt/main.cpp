@@ -8,16 +8,13 @@
 #include "realserialport.h"
 #include "settingsfile.h"
 #include "settingsfolder.h"
+#include "stopsignals.h"
 
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
 #include <csignal>
 #include <cstdio>
 #include <memory>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -26,28 +23,6 @@ void printLine(FILE *stream, const QString &line)
     std::fputs(line.toUtf8().constData(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
-}
-
-// SIGTERM (systemctl stop) and SIGINT (Ctrl+C) are turned into an event of the
-// loop through a pipe, so the bridge can say "offline" and leave cleanly.
-int stopPipe[2] = {-1, -1};
-
-void onStopSignal(int)
-{
-    const char byte = 0;
-    [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
-}
-
-bool catchStopSignals()
-{
-    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return false;
-    struct sigaction action
-    {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    return ::sigaction(SIGTERM, &action, nullptr) == 0 &&
-           ::sigaction(SIGINT, &action, nullptr) == 0;
 }
 
 } // namespace
@@ -90,7 +65,9 @@ int main(int argc, char *argv[])
     // A broker that goes away while something is written to it must not end
     // the program.
     std::signal(SIGPIPE, SIG_IGN);
-    if (!catchStopSignals()) {
+    // SIGTERM (systemctl stop), SIGINT (Ctrl+C) and SIGHUP become events of the
+    // loop, so the bridge can say "offline" and leave cleanly.
+    if (!relo::StopSignals::install()) {
         printLine(stderr, QStringLiteral("Sinyaller yakalanamadı"));
         return 1;
     }
@@ -105,11 +82,8 @@ int main(int argc, char *argv[])
         printLine(stderr, QStringLiteral("MQTT bağlantısı kurulamadı: %1").arg(error));
         return 1;
     }
-    QSocketNotifier stopSignal(stopPipe[0], QSocketNotifier::Read);
-    QObject::connect(&stopSignal, &QSocketNotifier::activated, &bridge, [&] {
-        stopSignal.setEnabled(false);
-        bridge.stop();
-    });
+    relo::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &relo::StopSignals::stopRequested, &bridge, &relo::Bridge::stop);
     QObject::connect(&bridge, &relo::Bridge::stopped, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     return QCoreApplication::exec();

@@ -4,6 +4,7 @@
 #include "displayfallback.h"
 #include "panelwindow.h"
 #include "portregistry.h"
+#include "stopsignals.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -42,6 +43,9 @@ int main(int argc, char *argv[])
             return 0;
         }
     }
+    // Before anything slow, so that a request to stop during start-up waits for
+    // the event loop. Should it fail, the signals end RELO as before.
+    relo::StopSignals::install();
     const bool armed = relo::armDisplayFallback();
     QApplication app(argc, argv);
     if (relo::displayUnreachable(armed)) {
@@ -56,6 +60,14 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/relo/chip.png")));
 
     relo::PanelWindow window(relo::registeredSerialPort());
+    window.watchDevices(relo::PortRegistry::defaultSerialFolder());
+    // SIGTERM, SIGINT, SIGHUP: the port is let go (no lock file left behind) and
+    // every event loop ends, a message box's included.
+    relo::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &relo::StopSignals::stopRequested, &window, [&window](int n) {
+        window.shutDown();
+        QCoreApplication::exit(relo::StopSignals::exitStatus(n));
+    });
     window.show();
     return app.exec();
 }

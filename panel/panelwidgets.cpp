@@ -43,4 +43,10 @@ void PictureLabel::paintEvent(QPaintEvent *)
     painter.drawPixmap(0, 0, pixmap());
 }
 
+void PortList::showPopup()
+{
+    Q_EMIT opening();
+    QComboBox::showPopup();
+}
+
 } // namespace relo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QColor>
+#include <QComboBox>
 #include <QLabel>
 #include <QWidget>
 
@@ -39,6 +40,20 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+};
+
+// A drop-down list that says when it is about to open, so that its entries can
+// be brought up to date first.
+class PortList : public QComboBox
+{
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+
+    void showPopup() override;
+
+Q_SIGNALS:
+    void opening();
 };
 
 } // namespace relo

@@ -5,15 +5,17 @@
 #include "versiontitle.h"
 #include "windowplacement.h"
 
+#include "devicewatcher.h"
 #include "panelwidgets.h"
+#include "portentry.h"
 #include "portscan.h"
 #include "prompt.h"
 #include "realserialport.h"
 #include "serialport.h"
 #include "transmitter.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
@@ -62,7 +64,7 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
       m_transmitter(new FrameTransmitter(
           m_port, [this] { return m_mask; }, this)),
       m_frame1(new GroupFrame(QStringLiteral("Seri Port Ayar"), this)),
-      m_shape1(new Lamp(m_frame1)), m_combo1(new QComboBox(m_frame1)),
+      m_shape1(new Lamp(m_frame1)), m_combo1(new PortList(m_frame1)),
       m_command1(new QPushButton(QStringLiteral("Bağlantıyı Kes"), m_frame1)),
       m_frame2(new GroupFrame(QStringLiteral("Çıkışlar"), this)),
       m_label2(new ClickableLabel(QStringLiteral("Hakkında"))), m_shape2(new Lamp),
@@ -106,7 +108,7 @@ PanelWindow::PanelWindow(SerialPort *port, std::unique_ptr<Prompt> prompt, QWidg
 
     connect(m_port, &SerialPort::received, this, &PanelWindow::onReceived);
     connect(m_port, &SerialPort::failed, this, &PanelWindow::onPortLost);
-    connect(m_transmitter, &FrameTransmitter::indicatorChanged, this, &PanelWindow::onIndicator);
+    connect(m_transmitter, &FrameTransmitter::rtsChanged, this, &PanelWindow::onRtsChanged);
     connect(m_transmitter, &FrameTransmitter::sendFailed, this, &PanelWindow::onPortLost);
 
     scan();
@@ -141,6 +143,7 @@ void PanelWindow::buildPortArea()
     // Every choice by the user, the same entry again included; refilling the
     // list never counts as a choice.
     connect(m_combo1, &QComboBox::activated, this, &PanelWindow::onChoice);
+    connect(m_combo1, &PortList::opening, this, &PanelWindow::rebuildPortList);
 
     m_command1->setObjectName(QStringLiteral("Command1"));
     m_command1->setGeometry(twipsRect(120, 840, 1335, 375));
@@ -199,9 +202,20 @@ void PanelWindow::buildOutputArea()
     m_shape2->setBorderColor(Qt::red);
 }
 
+void PanelWindow::watchDevices(const QString &serialFolder)
+{
+    auto *const watcher = new DeviceWatcher(serialFolder, this);
+    connect(watcher, &DeviceWatcher::changed, this, &PanelWindow::rebuildPortList);
+}
+
 void PanelWindow::onChoice(int)
 {
-    if (m_prompt->askConnect(this))
+    m_choosing = true;
+    const bool confirmed = m_prompt->askConnect(this);
+    m_choosing = false;
+    if (m_shutDown)
+        return;
+    if (confirmed)
         connectPort();
     else
         disconnectPort();
@@ -233,10 +247,7 @@ void PanelWindow::disconnectPort()
     m_lossPending = false;
     if (m_port->isOpen())
         m_port->closePort();
-    for (int i = m_portCount - 1; i >= 0; --i)
-        m_combo1->removeItem(i);
-    m_portCount = 0;
-    scan();
+    rebuildPortList();
     m_combo1->setEnabled(true);
     m_shape1->setFillColor(windowColour(this));
     m_command1->setEnabled(false);
@@ -248,10 +259,22 @@ void PanelWindow::disconnectPort()
 
 void PanelWindow::scan()
 {
-    scanPorts(
-        *m_port, [this](const QString &entry) { m_combo1->addItem(entry); }, m_portCount);
+    fillPortList(m_combo1, openedPorts(scanPorts(*m_port)));
     // Nothing is chosen until the user picks an entry.
     m_combo1->setCurrentIndex(-1);
+}
+
+// Scanning opens every port in turn: while connected that would cut the
+// connection. While the user picks an entry, or has the list open, the entries
+// stay where they are, so the one picked is the one connected. An entry is
+// chosen only while "Port Aç" asks, so the rebuilt list, like the first, has
+// none chosen; filling it is no choice and asks nothing.
+void PanelWindow::rebuildPortList()
+{
+    if (m_connected || m_choosing || m_shutDown || m_combo1->view()->isVisible())
+        return;
+    m_port->refreshDevices();
+    scan();
 }
 
 void PanelWindow::onReceived()
@@ -275,9 +298,10 @@ void PanelWindow::toggle(int index)
         onPortLost();
 }
 
-void PanelWindow::onIndicator(bool blue)
+// The small lamp blinks with RTS: blue while it is high.
+void PanelWindow::onRtsChanged(bool high)
 {
-    m_shape2->setFillColor(blue ? LampBlue : windowColour(this));
+    m_shape2->setFillColor(high ? LampBlue : windowColour(this));
 }
 
 // The port broke while connected (adapter pulled, I/O error, failed write). The
@@ -299,6 +323,13 @@ void PanelWindow::reportPortLost()
         return;
     m_prompt->portError(this);
     disconnectPort();
+}
+
+void PanelWindow::shutDown()
+{
+    m_shutDown = true;
+    release();
+    close();
 }
 
 void PanelWindow::closeEvent(QCloseEvent *event)

@@ -8,7 +8,6 @@
 
 #include <memory>
 
-class QComboBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
@@ -18,6 +17,7 @@ namespace relo {
 class ClickableLabel;
 class FrameTransmitter;
 class Lamp;
+class PortList;
 class SerialPort;
 
 // The control panel's window ("main"): the port area "Seri Port Ayar" on the
@@ -28,6 +28,11 @@ class SerialPort;
 // disabled, button and switches enabled, the frame of the current mask sent every
 // 250 ms. A click on a switch flips its channel and writes the new mask byte at
 // once; the next frame carries it too.
+//
+// While idle the port list follows the devices: it is rebuilt each time the
+// user opens it and, once watchDevices() was called, whenever serial devices
+// come or go; never while connected, while the user is picking an entry or
+// while the list is open.
 class PanelWindow : public QWidget
 {
     Q_OBJECT
@@ -49,6 +54,14 @@ public:
     Mask mask() const { return m_mask; }
     bool isConnected() const { return m_connected; }
 
+    // Rebuilds the port list when serial devices come or go, as seen in /dev
+    // and in the link folders of `serialFolder`.
+    void watchDevices(const QString &serialFolder);
+    // Ends the session for good, as a request to stop the program does: the
+    // frame being sent finishes, RTS drops, the port closes, the window closes,
+    // and nothing connects again, not even a "Port Aç" answered afterwards.
+    void shutDown();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -60,9 +73,10 @@ private:
     void connectPort();
     void disconnectPort();
     void scan();
+    void rebuildPortList();
     void onReceived();
     void toggle(int index);
-    void onIndicator(bool blue);
+    void onRtsChanged(bool high);
     void onPortLost();
     void reportPortLost();
     void release();
@@ -73,7 +87,7 @@ private:
 
     QGroupBox *const m_frame1;
     Lamp *const m_shape1;
-    QComboBox *const m_combo1;
+    PortList *const m_combo1;
     QPushButton *const m_command1;
     QGroupBox *const m_frame2;
     QList<QLabel *> m_tiles;            // Image1, index 0..7
@@ -85,9 +99,10 @@ private:
 
     ChannelStates m_states{};
     Mask m_mask = 0;
-    int m_portCount = 0;
     bool m_connected = false;
     bool m_lossPending = false;
+    bool m_choosing = false; // "Port Aç" is asking
+    bool m_shutDown = false;
 };
 
 } // namespace relo

@@ -2,11 +2,11 @@
 // wall) or with one HTTP request from a script, beside RELOKomut, the panel and
 // relo-mqtt. Runs without a screen, as a service.
 
-#include "headless.h"
 #include "portregistry.h"
 #include "realserialport.h"
 #include "settingsfile.h"
 #include "settingsfolder.h"
+#include "stopsignals.h"
 #include "weboptions.h"
 #include "webserver.h"
 
@@ -63,8 +63,9 @@ int main(int argc, char *argv[])
     }
     // A browser that goes away while an answer is written must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
-    relo::StopSignals stopSignals;
-    if (!stopSignals.isValid()) {
+    // SIGTERM (systemctl stop), SIGINT (Ctrl+C) and SIGHUP become events of the
+    // loop, so that the changes under way finish and every page is told.
+    if (!relo::StopSignals::install()) {
         printLine(stderr, QStringLiteral("Sinyaller yakalanamadı"));
         return 1;
     }
@@ -78,7 +79,9 @@ int main(int argc, char *argv[])
         printLine(stderr, QStringLiteral("relo-web başlatılamadı: %1").arg(error));
         return 1;
     }
-    QObject::connect(&stopSignals, &relo::StopSignals::received, &server, &relo::WebServer::stop);
+    relo::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &relo::StopSignals::stopRequested, &server,
+                     &relo::WebServer::stop);
     QObject::connect(&server, &relo::WebServer::stopped, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     return QCoreApplication::exec();

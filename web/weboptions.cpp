@@ -1,6 +1,6 @@
 #include "weboptions.h"
 
-#include "headless.h"
+#include "serviceutil.h"
 
 #include <QDir>
 #include <QFileInfo>

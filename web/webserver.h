@@ -1,28 +1,26 @@
 #pragma once
 
+#include "access.h"
 #include "commandqueue.h"
 #include "frame.h"
+#include "httpreply.h"
 #include "weboptions.h"
 
-#include <QDeadlineTimer>
-#include <QHash>
-#include <QHttpServerResponder>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 
 #include <map>
 #include <memory>
 
+class QHostAddress;
 class QHttpServer;
 class QHttpServerRequest;
-class QTcpSocket;
 class QTimer;
-class QWebSocket;
 
 namespace relo {
 
 class ConnectionGuard;
+class LiveClients;
 class SerialPort;
 class SettingsWatch;
 
@@ -39,12 +37,8 @@ class SettingsWatch;
 // state ("saved": false when ayar.ini could not be written), or 503 with the
 // port's error line. Every change goes through the queue RELOKomut and
 // relo-mqtt share, the first frame at once; a change written to ayar.ini by any
-// of them reaches every open page.
-//
-// With a password, the API takes "Authorization: Bearer <password>" or the
-// session cookie; wrong passwords are answered later the more an address tried.
-// A Host header naming no address or name of this server gets 421, a change
-// from another origin 403. One line on standard error per change and per fault.
+// of them reaches every open page. Who may do what is Access's to say. One line
+// on standard error per change and per fault.
 class WebServer : public QObject
 {
     Q_OBJECT
@@ -53,7 +47,6 @@ public:
     static constexpr int VersionMinor = 0;
     static constexpr int VersionRevision = 0;
     static constexpr int StopWaitMs = 15000;
-    static constexpr int SessionHours = 12;
 
     static QString version();
 
@@ -73,25 +66,19 @@ Q_SIGNALS:
 
 private:
     enum class Route { Page, File, State, Channel, WholeMask, Live, Login, Missing };
-    enum class Auth { Granted, Missing, Wrong };
-    struct Held
-    {
-        QPointer<QTcpSocket> socket;
-        QHttpServerResponder responder;
-    };
 
+    // webapi.cpp: the routes.
     void serve(Route route, const QString &arg, const QHttpServerRequest &request,
                QHttpServerResponder &&responder);
+    void serveApi(Route route, const QString &arg, const QHttpServerRequest &request,
+                  QHttpServerResponder &&responder);
     void serveFile(const QString &name, QHttpServerResponder &responder);
+    void login(const QHttpServerRequest &request, QHttpServerResponder &&responder);
+    void refuseLater(const QHostAddress &address, QHttpServerResponder &&responder);
     void change(const QString &what, const MaskChange &change, const QHttpServerRequest &request,
                 QHttpServerResponder &&responder);
-    void refuseLater(const QHostAddress &address, QHttpServerResponder &&responder);
-    bool hostAllowed(const QByteArray &host) const;
-    bool sameOrigin(const QByteArray &origin, const QByteArray &host,
-                    const QByteArray &fetchSite) const;
-    Auth authorize(const QByteArray &authorization, const QByteArray &cookie);
-    QByteArray newSession();
-    void onWebSocket();
+
+    // webserver.cpp: the queue, the state, the end.
     void onBatchStarted(Mask newMask);
     void onFinished(int id, CommandQueue::Outcome outcome, const QString &error);
     void onFileChanged(Mask saved);
@@ -102,19 +89,17 @@ private:
 
     const WebOptions m_options;
     const QString m_settingsFolder;
+    Access m_access;
     CommandQueue *const m_queue;
     SettingsWatch *const m_watch;
     QHttpServer *const m_http;
     ConnectionGuard *const m_guard;
-    QTimer *const m_ping;
+    LiveClients *const m_live;
     QTimer *const m_stopLimit;
 
-    Mask m_mask = 0;                                // as on the wire
-    std::map<int, std::unique_ptr<Held>> m_waiting; // by queue id
-    QHash<QWebSocket *, bool> m_live;               // -> answered the last ping
-    QHash<QByteArray, QDeadlineTimer> m_sessions;   // cookie -> expiry
-    QHash<QString, int> m_wrongTries;               // address -> wrong passwords
-    QString m_failure;                              // logged once per batch
+    Mask m_mask = 0;                                         // as on the wire
+    std::map<int, std::unique_ptr<HeldResponder>> m_waiting; // by queue id
+    QString m_failure;                                       // logged once per batch
     bool m_failureQueued = false;
     bool m_stopping = false;
 };

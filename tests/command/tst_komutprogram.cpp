@@ -8,6 +8,7 @@
 #include "framedecoder.h"
 #include "programs.h"
 #include "pseudoterminal.h"
+#include "realserialport.h"
 #include "settingsfile.h"
 
 #include <QDir>
@@ -55,6 +56,8 @@ private Q_SLOTS:
     void numbers_data();
     void numbers();
     void unusableDevices();
+    void stopped_data();
+    void stopped();
 
 private:
     QString iniPath() const { return relo::settingsPath(m_dir->path()); }
@@ -114,6 +117,10 @@ void TestKomutProgram::run_data()
     row("port held a moment", on3, 0, done, "", "[RELO]\nPortNumber=3\nPortData=5\n", 5);
     row("port held", on3, 1, "",
         "Port Hatası: Com - 3 (%1) başka bir program tarafından kullanılıyor\n");
+    // Its lock file (%2) left by a program that has ended, and this user may not remove it.
+    row("stale lock", on3, 1, "",
+        "Port Hatası: Com - 3 (%1) kilitli: kilit dosyası %2 artık çalışmayan bir programdan kaldı "
+        "ve silinemiyor; yönetici silmeli (sudo rm %2)\n");
     row("setup needs a person", {}, 2, "", "Kullanım: *");
     row("list ports", {"--list-ports"}, 0, "Com - 1\t%1\nCom - 3\t%1\n", "");
     row("list no ports", {"--list-ports"}, 0, "", "Açılabilen port yok\n");
@@ -177,6 +184,15 @@ void TestKomutProgram::run()
         m_program = QCoreApplication::applicationDirPath() + u'/' + first;
     if (!before.isEmpty())
         QVERIFY(writeFile(iniPath(), before));
+    const QString lock = relo::lockFilePath(m_wire->slavePath());
+    if (situation == "stale lock") {
+        if (::geteuid() == 0)
+            QSKIP("root may remove any lock file, and Qt does");
+        // No process ever has the number pid_max.
+        const QByteArray pid = readFile(QStringLiteral("/proc/sys/kernel/pid_max")).trimmed();
+        QVERIFY(writeFile(lock, pid + "\nRELOKomut\n") &&
+                QFile::setPermissions(lock, QFile::ReadOwner));
+    }
     QSerialPort holder(m_wire->slavePath());
     QVERIFY(situation != "port held" || holder.open(QIODevice::ReadWrite));
     QProcess briefHolder; // the line as its standard input for half a second
@@ -188,10 +204,11 @@ void TestKomutProgram::run()
     const Outcome outcome = run(args);
     holder.close();
     briefHolder.waitForFinished();
+    QVERIFY(situation != "stale lock" || QFile::remove(lock));
 
     QCOMPARE(outcome.exitCode, exitCode);
     for (auto [actual, expected] : {std::pair{outcome.out, out}, std::pair{outcome.err, err}}) {
-        expected.replace(QLatin1String("%1"), m_wire->slavePath());
+        expected.replace(QLatin1String("%1"), m_wire->slavePath()).replace("%2", lock);
         QVERIFY2(expected.endsWith(u'*') ? actual.startsWith(expected.chopped(1))
                                          : actual == expected,
                  qPrintable(actual));
@@ -505,6 +522,52 @@ void TestKomutProgram::unusableDevices()
     const Outcome sent = runOnPort(QStringLiteral("03-1"), '2');
     QCOMPARE(sent.exitCode, 1);
     QCOMPARE(sent.err, line);
+}
+
+// Asked to stop, a program finishes the frame it is sending and lets go of the
+// port and its lock file. A request made while it starts (held back until the
+// program catches it) is not lost.
+void TestKomutProgram::stopped_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("sending"); // sent once the first frame is out, else at once
+    QTest::newRow("RELOKomut sending, SIGTERM") << "RELOKomut" << SIGTERM << true;
+    QTest::newRow("RELOKomut sending, SIGHUP") << "RELOKomut" << SIGHUP << true;
+    QTest::newRow("RELOKomut starting, SIGINT") << "RELOKomut" << SIGINT << false;
+    QTest::newRow("RELO starting, SIGTERM") << "RELO" << SIGTERM << false;
+}
+
+void TestKomutProgram::stopped()
+{
+    QFETCH(QString, program);
+    QFETCH(int, signal);
+    QFETCH(bool, sending);
+    QProcess process;
+    m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(m_env);
+    process.setChildProcessModifier([signal, sending] {
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        if (!sending)
+            sigaddset(&blocked, signal);
+        ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    });
+    process.start(QCoreApplication::applicationDirPath() + u'/' + program, {"03-1"});
+    const QString lock = relo::lockFilePath(m_wire->slavePath());
+    QByteArray wire = sending ? m_wire->readExactly(relo::FrameSize, 5000) : QByteArray();
+    QVERIFY(process.waitForStarted() && (!sending || QFile::exists(lock)));
+    ::kill(pid_t(process.processId()), signal);
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitCode(), 128 + signal); // ended by the signal itself: its number
+    if (program == QLatin1String("RELOKomut"))
+        QCOMPARE(process.readAllStandardError(),
+                 "RELOKomut durduruldu (" + QByteArray(QTest::currentDataTag()).split(' ').last() +
+                     "): komut tamamlanmadı\n");
+    QVERIFY(!QFile::exists(lock));
+    QCOMPARE((wire + m_wire->read(0)).size() % relo::FrameSize, 0); // the last frame whole
+    QSerialPort released(m_wire->slavePath());
+    QVERIFY(released.open(QIODevice::ReadWrite));
 }
 
 QTEST_GUILESS_MAIN(TestKomutProgram)

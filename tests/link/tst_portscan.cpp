@@ -32,32 +32,11 @@ class TestPortScan : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
-    void portFromEntry_data();
-    void portFromEntry();
     void devicePath_data();
     void devicePath();
     void scan();
     void simDecodesItsPseudoTerminal();
 };
-
-void TestPortScan::portFromEntry_data()
-{
-    QTest::addColumn<QString>("entry");
-    QTest::addColumn<int>("port");
-    QTest::newRow("port 10") << "Com - 10" << 10;
-    QTest::newRow("rounded down") << "Com - 3.7" << 3;
-    QTest::newRow("blanks before, letters after") << "Com -  12abc" << 12;
-    QTest::newRow("not a number") << "Com - abc" << 0;
-    QTest::newRow("too large for an int") << "Com - 99999999999" << 0;
-    QTest::newRow("only the seventh character on counts") << "Com 12 5" << 5;
-}
-
-void TestPortScan::portFromEntry()
-{
-    QFETCH(QString, entry);
-    QFETCH(int, port);
-    QCOMPARE(relo::portFromEntry(entry), port);
-}
 
 void TestPortScan::devicePath_data()
 {
@@ -114,17 +93,14 @@ void TestPortScan::scan()
     QCOMPARE(holder.readLine(), "Port: " + held7.slavePath().toLocal8Bit() + '\n');
 
     RealSerialPort port;
-    QStringList list;
-    int count = 4;
-    const auto addEntry = [&](const QString &entry) { list << entry; };
-    scanPorts(port, addEntry, count);
-    QCOMPARE(list, (QStringList{"Com - 3", "Com - 5"}));
-    QCOMPARE(count, 6);
+    const QList<PortProbe> probes = scanPorts(port);
+    QCOMPARE(openedPorts(probes), (QList<int>{3, 5}));
+    QCOMPARE(probes.size(), 10);
+    QCOMPARE(probes.at(6).error, SerialPort::OpenError::Busy);
+    QCOMPARE(probes.at(1).error, SerialPort::OpenError::Missing);
     QVERIFY(!port.isOpen());
     QCOMPARE(port.openPort(5), SerialPort::OpenError::None);
-    scanPorts(port, addEntry, count);
-    QCOMPARE(list.size(), 2);
-    QCOMPARE(count, 6);
+    QVERIFY(scanPorts(port).isEmpty());
     QCOMPARE(port.portNumber(), 5);
     QVERIFY(port.isOpen());
 

@@ -30,8 +30,8 @@ void TestTransmitter::continuous()
     const auto *timer = tx.findChild<QTimer *>(QStringLiteral("Timer1"));
     QVERIFY(timer && timer->interval() == 250 && timer->timerType() == Qt::PreciseTimer);
     QSignalSpy sent(&tx, &FrameTransmitter::frameSent);
-    QList<bool> blue;
-    connect(&tx, &FrameTransmitter::indicatorChanged, this, [&](bool on) { blue << on; });
+    QList<bool> rts;
+    connect(&tx, &FrameTransmitter::rtsChanged, this, [&](bool high) { rts << high; });
     connect(&tx, &FrameTransmitter::frameSent, this, [&] {
         if (sent.count() == 2)
             mask = 0x84; // a channel switched between two ticks
@@ -47,7 +47,7 @@ void TestTransmitter::continuous()
 
     QCOMPARE(port.calls(),
              (QStringList{"rts 0", "send 18", "rts 1", "send 18", "rts 0", "send 18"}));
-    QCOMPARE(blue, (QList<bool>{false, true, false})); // blue exactly while RTS is high
+    QCOMPARE(rts, (QList<bool>{false, true, false})); // told as RTS goes
     QCOMPARE(port.writes(), (QList<QByteArray>{buildFrame(4), buildFrame(4), buildFrame(0x84)}));
 }
 

@@ -1,21 +1,28 @@
+#include "devicewatcher.h"
 #include "fakeserialport.h"
 #include "modal.h"
 #include "panelwidgets.h"
 #include "panelwindow.h"
+#include "portregistry.h"
 #include "prompt.h"
 #include "pseudoterminal.h"
 #include "realserialport.h"
+#include "stopsignals.h"
 #include "transmitter.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -83,13 +90,16 @@ struct Panel
         return list;
     }
 
-    // Picks `entry` in the open drop-down list, as a user does, answering "Port Aç".
-    void choose(const QString &entry, bool answer)
+    // Opens the drop-down list, runs `whileOpen`, then picks `entry` as a user
+    // does, answering "Port Aç".
+    void choose(const QString &entry, bool answer, const std::function<void()> &whileOpen = {})
     {
         prompt->answers << answer;
+        combo()->showPopup();
+        if (whileOpen)
+            whileOpen();
         const int row = combo()->findText(entry);
         QVERIFY2(row >= 0, qPrintable(entry));
-        combo()->showPopup();
         combo()->view()->setCurrentIndex(combo()->view()->model()->index(row, 0));
         QTest::keyClick(combo()->view(), Qt::Key_Return);
     }
@@ -147,13 +157,14 @@ private Q_SLOTS:
     void choiceWithoutConnection_data()
     {
         QTest::addColumn<bool>("answer");
-        QTest::addColumn<QList<int>>("present"); // once the start-up scan found 1 and 3
+        QTest::addColumn<QList<int>>("present"); // once the list shows 1 and 3
         QTest::addColumn<int>("busy");
         QTest::addColumn<QStringList>("entries"); // rescanned
         const QStringList all{"Com - 1", "Com - 2", "Com - 3"};
         QTest::newRow("Hayır") << false << QList<int>{1, 2, 3} << 0 << all;
         QTest::newRow("busy") << true << QList<int>{1, 2, 3} << 3 << all.mid(0, 2);
-        QTest::newRow("unplugged since the scan") << true << QList<int>{1, 2} << 0 << all.mid(0, 2);
+        QTest::newRow("unplugged while the list is open")
+            << true << QList<int>{1, 2} << 0 << all.mid(0, 2);
     }
 
     void choiceWithoutConnection()
@@ -162,10 +173,12 @@ private Q_SLOTS:
         QFETCH(QList<int>, present);
         QFETCH(int, busy);
         QFETCH(QStringList, entries);
-        Panel panel({1, 3});
-        panel.fake->setPresent(present);
-        panel.fake->setBusy(busy);
-        panel.choose("Com - 3", answer);
+        Panel panel({1});
+        panel.fake->setPresent({1, 3}); // plugged in later: opening the list shows it
+        panel.choose("Com - 3", answer, [&] {
+            panel.fake->setPresent(present);
+            panel.fake->setBusy(busy);
+        });
         QCOMPARE(panel.prompt->errors, answer ? 1 : 0); // "Port Hata..."
         panel.verifyState(false);
         QCOMPARE(panel.entries(), entries);
@@ -181,8 +194,7 @@ private Q_SLOTS:
     void connectDisconnectReconnectClose()
     {
         Panel panel({1, 4});
-        panel.fake->clearLog();
-        panel.choose("Com - 4", true);
+        panel.choose("Com - 4", true, [&] { panel.fake->clearLog(); });
         panel.verifyState(true);
         QCOMPARE(panel.fake->calls(), (QStringList{"threshold 18 18", "open 4", "rts 1"}));
         panel.toggle(2);
@@ -198,8 +210,7 @@ private Q_SLOTS:
         QCOMPARE(panel.caption(5)->text(), QStringLiteral("5 - (1)"));
         QCOMPARE(panel.picture("Image1", 5), panel.picture("Image3"));
 
-        panel.fake->clearLog();
-        panel.choose("Com - 4", true);
+        panel.choose("Com - 4", true, [&] { panel.fake->clearLog(); });
         QTRY_VERIFY(!panel.fake->writes().isEmpty());
         QCOMPARE(panel.fake->writes().first(), buildFrame(18)); // channels 2 and 5 still on
 
@@ -237,6 +248,60 @@ private Q_SLOTS:
         QCOMPARE(panel.entries(), QStringList());
         panel.toggle(5); // the switches are out of reach again
         QCOMPARE(panel.prompt->errors, 1);
+    }
+
+    // Adapters (pseudo-terminals behind by-id links in a folder of the test's
+    // own) coming and going while idle rebuild the list, never while connected.
+    void listFollowsDevices()
+    {
+        QTemporaryDir dir; // this suite's only user of the registry
+        qputenv("RELO_SERIAL_DIR", QFile::encodeName(dir.path()));
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir.path()));
+        PseudoTerminal a, b;
+        QVERIFY(a.open() && b.open());
+        Panel panel({}, registeredSerialPort());
+        panel.window->watchDevices(dir.path());
+        QSignalSpy changes(panel.window->findChild<DeviceWatcher *>(), &DeviceWatcher::changed);
+        const QString byId = dir.filePath("by-id/usb-");
+        QVERIFY(QDir(dir.path()).mkdir("by-id") && QFile::link(a.slavePath(), byId + 'A'));
+        QTRY_COMPARE(panel.entries(), QStringList{"Com - 1"});
+        QVERIFY(QFile::link(b.slavePath(), byId + 'B')); // by-id itself is watched now
+        QTRY_COMPARE(panel.entries(), (QStringList{"Com - 1", "Com - 2"}));
+        QCOMPARE(panel.prompt->asked, 0);
+
+        panel.choose("Com - 2", true);
+        QVERIFY(QFile::remove(byId + 'A') && changes.wait());
+        panel.verifyState(true);
+        QCOMPARE(panel.entries(), (QStringList{"Com - 1", "Com - 2"}));
+        panel.click("Command1");
+        QVERIFY(QFile::remove(byId + 'B'));
+        QTRY_COMPARE(panel.entries(), QStringList());
+    }
+
+    // A request to stop lets go of the port and its lock file for good.
+    void stopRequest()
+    {
+        PseudoTerminal line;
+        QVERIFY2(line.open(), qPrintable(line.errorString()));
+        auto *port = new RealSerialPort;
+        port->setResolver([&line](int n) {
+            return PortDevice{n == 1 ? line.slavePath() : "", {}};
+        });
+        Panel panel({}, port);
+        QVERIFY(StopSignals::install());
+        StopSignals stopSignals;
+        connect(&stopSignals, &StopSignals::stopRequested, panel.window.get(),
+                &PanelWindow::shutDown);
+        panel.choose("Com - 1", true);
+        const QString lock = lockFilePath(line.slavePath());
+        QVERIFY(QFile::exists(lock));
+        ::raise(SIGTERM);
+        QTRY_VERIFY(!panel.window->isVisible());
+        QVERIFY(!port->isOpen() && !panel.transmitter()->isActive() && !QFile::exists(lock));
+        // "Port Aç" answered after the request (its box was open) connects nothing.
+        panel.prompt->answers << true;
+        Q_EMIT panel.combo()->activated(0);
+        QVERIFY(!port->isOpen());
     }
 
     void switches_data()

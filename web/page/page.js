@@ -111,6 +111,8 @@
     };
     socket.onclose = function () {
       socket = null;
+      switches.forEach(function (button) { button.disabled = true; });
+      allOff.disabled = true;
       setLink('down', 'relo-web\'e bağlantı yok; yeniden bağlanılıyor…');
       reconnect();
     };

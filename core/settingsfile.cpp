@@ -292,10 +292,4 @@ std::optional<Mask> maskSetting(const QString &value)
     return Mask(*number);
 }
 
-int portInUse(const QString &folder)
-{
-    const std::optional<qint16> saved = wholeNumberSetting(readSetting(folder, PortNumberKey));
-    return saved && *saved > 0 ? *saved : 1;
-}
-
 } // namespace relo

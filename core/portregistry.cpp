@@ -218,7 +218,9 @@ RealSerialPort::Resolver registryResolver()
 RealSerialPort *registeredSerialPort(QObject *parent)
 {
     auto *port = new RealSerialPort(parent);
-    port->setResolver(registryResolver());
+    const auto registry = std::make_shared<PortRegistry>();
+    port->setResolver([registry](int portNumber) { return registry->device(portNumber); },
+                      [registry] { registry->refreshSoon(); });
     return port;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "frame.h"
+
 #include <QString>
 
 namespace relo {
@@ -22,6 +24,17 @@ namespace relo {
 //   again: its ayar.ini is still read, so commands go to the shipped port with
 //   the shipped mask, and a save there fails and says so (settingsSaveError()).
 QString settingsFolder(const QString &programFolder);
+
+// The port that commands use with ayar.ini in `folder`: its PortNumber, or port 1
+// when it names none (missing, not a number, 0 or below).
+int savedPort(const QString &folder);
+// The channel mask saved in ayar.ini in `folder` (PortData), 0 when it holds none.
+Mask savedMask(const QString &folder);
+// Saves the choice of port `number`, as "Kaydet" and --set-port do: the port
+// first, then the mask cleared, as a new port's receiver starts with every output
+// off; the port in use keeps its mask. A failed port write stops there, so the
+// mask of the old port stays as it was.
+bool savePortChoice(const QString &folder, int number);
 
 // The user's own configuration folder for RELO ($XDG_CONFIG_HOME/RELO); empty
 // when there is no home to put it in.

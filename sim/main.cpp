@@ -5,6 +5,7 @@
 // on its own line, flushed at once, so the output can be followed through a pipe.
 #include "framedecoder.h"
 #include "pseudoterminal.h"
+#include "stopsignals.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -13,10 +14,8 @@
 #include <QStringList>
 #include <QTime>
 
-#include <csignal>
 #include <cstdio>
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
@@ -105,41 +104,21 @@ private:
     int m_frames = 0;
 };
 
-// SIGINT and SIGTERM end the event loop through a socket pair, the only safe way
-// out of a signal handler.
-int signalSockets[2] = {-1, -1};
-
-void onSignal(int)
-{
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(signalSockets[0], &byte, 1);
-}
-
-// Before anything else, so that a signal arriving during start-up is not lost.
-bool installSignalHandlers()
-{
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalSockets) != 0)
-        return false;
-    struct sigaction action = {};
-    action.sa_handler = onSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
-           ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    if (!installSignalHandlers()) {
+    // SIGINT, SIGTERM and SIGHUP end the event loop; caught before anything
+    // else, so that one arriving during start-up is not lost.
+    if (!relo::StopSignals::install()) {
         printLine(QStringLiteral("relo-sim: sinyal işleyicisi kurulamadı"), stderr);
         return 1;
     }
     QCoreApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("relo-sim"));
-    QSocketNotifier signalNotifier(signalSockets[1], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    relo::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &relo::StopSignals::stopRequested, &app,
+                     &QCoreApplication::quit);
 
     QString portPath;
     const QStringList args = app.arguments().mid(1);

@@ -23,8 +23,8 @@ namespace relo {
 // The registry is the file portlar.ini in $XDG_CONFIG_HOME/RELO (~/.config/RELO),
 // or, for a user who has no such folder and cannot make one, the portlar.ini
 // beside the program, read as far as it can be (numbers given to new adapters
-// then hold for the run); section [Portlar], one line per number: the time the adapter was last seen
-// (UTC), a blank, the adapter:
+// then hold for the run); section [Portlar], one line per number: the time the adapter was last
+// seen (UTC), a blank, the adapter:
 //     2=2026-12-06T14:03:00Z /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1-if00-port0
 // A line without the time is an adapter never seen. A file that cannot be read
 // or holds no line of the section is rebuilt.
@@ -47,6 +47,8 @@ public:
     // path while it is plugged in. Looks at the devices present and registers
     // new adapters first, at most once a second.
     PortDevice device(int portNumber);
+    // The next device() looks at the devices present at once.
+    void refreshSoon() { m_age.invalidate(); }
 
 private:
     struct Entry

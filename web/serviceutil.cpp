@@ -1,19 +1,15 @@
-#include "headless.h"
+#include "serviceutil.h"
 
 #include "settingsfile.h"
+#include "settingsfolder.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
-#include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
 
-#include <csignal>
 #include <cstdio>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace relo {
 
@@ -25,14 +21,6 @@ constexpr int SettleMs = 50;
 constexpr int PollMs = 1000;
 // A password file is a small text file; anything bigger is not one.
 constexpr qint64 MaxFirstLineFileSize = 4096;
-
-int stopPipe[2] = {-1, -1};
-
-void onStopSignal(int)
-{
-    const char byte = 0;
-    [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
-}
 
 } // namespace
 
@@ -100,7 +88,7 @@ SettingsWatch::SettingsWatch(const QString &settingsFolder, QObject *parent)
 
 Mask SettingsWatch::start()
 {
-    m_fileMask = maskSetting(readSetting(m_folder, PortDataKey)).value_or(0);
+    m_fileMask = savedMask(m_folder);
     watch();
     return m_fileMask;
 }
@@ -111,7 +99,7 @@ void SettingsWatch::watch()
         m_settle->isSingleShot()) {
         m_settle->setSingleShot(false);
         m_settle->start(PollMs);
-        Q_EMIT polling();
+        logLine(QStringLiteral("ayar.ini izlenemiyor; saniyede bir okunacak"));
     }
     // Editors and QSaveFile replace the file: its watch ends with it.
     const QString path = settingsPath(m_folder);
@@ -123,30 +111,11 @@ void SettingsWatch::check()
 {
     // Only a new value counts: ayar.ini touched but not changed (its mode, a save
     // that failed) says nothing about the outputs.
-    const Mask saved = maskSetting(readSetting(m_folder, PortDataKey)).value_or(0);
+    const Mask saved = savedMask(m_folder);
     if (saved == m_fileMask)
         return;
     m_fileMask = saved;
     Q_EMIT changed(saved);
-}
-
-StopSignals::StopSignals(QObject *parent) : QObject(parent)
-{
-    if (stopPipe[0] < 0 && ::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    struct sigaction action
-    {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    if (::sigaction(SIGTERM, &action, nullptr) != 0 || ::sigaction(SIGINT, &action, nullptr) != 0)
-        return;
-    m_notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
-        char bytes[16];
-        while (::read(stopPipe[0], bytes, sizeof bytes) > 0) {
-        }
-        Q_EMIT received();
-    });
 }
 
 } // namespace relo

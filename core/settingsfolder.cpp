@@ -53,6 +53,24 @@ QString settingsFolder(const QString &programFolder)
     return folder;
 }
 
+int savedPort(const QString &folder)
+{
+    const std::optional<qint16> saved = wholeNumberSetting(readSetting(folder, PortNumberKey));
+    return saved && *saved > 0 ? *saved : 1;
+}
+
+Mask savedMask(const QString &folder)
+{
+    return maskSetting(readSetting(folder, PortDataKey)).value_or(0);
+}
+
+bool savePortChoice(const QString &folder, int number)
+{
+    const bool samePort = number == savedPort(folder);
+    return writeSetting(folder, PortNumberKey, QString::number(number)) &&
+           (samePort || writeSetting(folder, PortDataKey, QStringLiteral("0")));
+}
+
 QString settingsSaveError(const QString &folder)
 {
     QString line = QStringLiteral("ayar.ini yazılamadı: %1").arg(settingsPath(folder));

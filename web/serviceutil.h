@@ -9,12 +9,11 @@
 #include <optional>
 
 class QFileSystemWatcher;
-class QSocketNotifier;
 class QTimer;
 
 namespace relo {
 
-// Helpers shared by the programs that run without a window (relo-mqtt, relo-web).
+// Helpers of relo-web, a program without a window.
 
 // One line on standard error, in UTF-8.
 void logLine(const QString &line);
@@ -41,39 +40,18 @@ public:
 
     // Reads PortData and starts watching; returns the mask read.
     Mask start();
-    // Reads PortData now, as a file event would.
-    void check();
-    Mask fileMask() const { return m_fileMask; }
 
 Q_SIGNALS:
     void changed(relo::Mask saved);
-    // The folder cannot be watched: it is polled from now on.
-    void polling();
 
 private:
     void watch();
+    void check();
 
     const QString m_folder;
     QFileSystemWatcher *const m_watcher;
     QTimer *const m_settle;
     Mask m_fileMask = 0;
-};
-
-// SIGTERM (systemctl stop) and SIGINT (Ctrl+C) as an event of the loop:
-// received() comes once per signal, so that a program can leave cleanly.
-class StopSignals : public QObject
-{
-    Q_OBJECT
-public:
-    explicit StopSignals(QObject *parent = nullptr);
-    // False when the signals could not be caught.
-    bool isValid() const { return m_notifier != nullptr; }
-
-Q_SIGNALS:
-    void received();
-
-private:
-    QSocketNotifier *m_notifier = nullptr;
 };
 
 } // namespace relo

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "batch.h"
 #include "frame.h"
+#include "queuefolder.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -15,17 +17,6 @@ namespace relo {
 
 class FrameTransmitter;
 class SerialPort;
-
-// One change of the channel mask: the channels whose bits are set in `channels`
-// take the states of the same bits of `states`. A command such as 03-1 changes
-// one channel; a whole mask changes all eight.
-struct MaskChange
-{
-    Mask channels = 0;
-    Mask states = 0;
-
-    Mask appliedTo(Mask mask) const { return Mask((mask & ~channels) | (states & channels)); }
-};
 
 // The road from a change of the outputs to the wire, shared by every process
 // that switches them through one ayar.ini (RELOKomut, relo-mqtt).
@@ -70,6 +61,9 @@ public:
     static constexpr int PollIntervalMs = 10;
     // How long after its start a RELOKomut that has not joined yet is waited for.
     static constexpr int StartUpWaitMs = 2000;
+    // The program that joins with the time it started (its command line holds its
+    // change), so is waited for while it starts up.
+    static constexpr const char *StartedByProgram = "RELOKomut";
 
     // `port` is used, not owned; `settingsFolder` holds ayar.ini.
     CommandQueue(SerialPort *port, const QString &settingsFolder, QObject *parent = nullptr);
@@ -115,12 +109,6 @@ Q_SIGNALS:
 private:
     enum class Phase { Idle, Opening, Ready, Sending };
 
-    struct Ticket
-    {
-        QString name; // the file's name: order number and owner
-        MaskChange change;
-    };
-
     // The changes submitted here and not yet finished, by ticket name (so in
     // start order).
     struct Own
@@ -130,11 +118,6 @@ private:
     };
 
     bool joinFolder();
-    bool joinFolderAt(const QString &folder);
-    QString privateQueueFolder() const;
-    void leaveFolder();
-    QString ticketPath(const QString &name, const char *suffix = "") const;
-    bool ownerAlive(const QString &owner);
     QList<Ticket> waitingTickets(QSet<qint64> *joined = nullptr);
     bool othersStarting(qint64 before, const QSet<qint64> &joined) const;
 
@@ -146,7 +129,6 @@ private:
     void collectResults();
     void tryOpenPort();
     void startBatch();
-    void formBatch(const QList<Ticket> &tickets);
     void sendBatch();
     void onOneShotFinished();
     void failBatch(const QString &error);
@@ -162,12 +144,7 @@ private:
     QTimer *const m_poll;  // waiting for a turn or for a result
     QTimer *const m_retry; // a busy port
 
-    // Shared queue; all empty or -1 when this process sends on its own.
-    QString m_folder;
-    QString m_owner;
-    int m_ownerFd = -1; // locked for this process's life: it is alive
-    int m_turnFd = -1;  // locked by the process whose turn it is
-    int m_orderFd = -1; // locked briefly while tickets are added or read
+    QueueFolder m_folder; // not joined when this process sends on its own
 
     QMap<QString, Own> m_pending;
     int m_nextId = 1;

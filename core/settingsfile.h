@@ -55,8 +55,4 @@ std::optional<qint16> wholeNumberSetting(const QString &value);
 // outside 0..255.
 std::optional<Mask> maskSetting(const QString &value);
 
-// The port that commands use with ayar.ini in `folder`: its PortNumber, or port 1
-// when it names none (missing, not a number, 0 or below).
-int portInUse(const QString &folder);
-
 } // namespace relo

@@ -1,6 +1,6 @@
 #include "porterror.h"
 
-#include "portscan.h"
+#include "realserialport.h"
 
 #include <QFile>
 
@@ -42,9 +42,14 @@ QString permissionRemedy(const QString &path)
 
 } // namespace
 
+QString portName(int portNumber)
+{
+    return QStringLiteral("Com - %1").arg(portNumber);
+}
+
 QString portErrorLine(int portNumber, SerialPort::OpenError error, const PortDevice &device)
 {
-    QString line = QStringLiteral("Port Hatası: ") + portEntry(portNumber);
+    QString line = QStringLiteral("Port Hatası: ") + portName(portNumber);
     const QString name = device.path.isEmpty() ? device.adapter : device.path;
     if (!name.isEmpty())
         line += QStringLiteral(" (%1)").arg(name);
@@ -55,6 +60,12 @@ QString portErrorLine(int portNumber, SerialPort::OpenError error, const PortDev
         return line + QStringLiteral(" başka bir program tarafından kullanılıyor");
     case SerialPort::OpenError::NoPermission:
         return line + QStringLiteral(" açma izni yok") + permissionRemedy(device.path);
+    case SerialPort::OpenError::StaleLock: {
+        const QString lock = lockFilePath(device.path);
+        return line + QStringLiteral(" kilitli: kilit dosyası %1 artık çalışmayan bir programdan "
+                                     "kaldı ve silinemiyor; yönetici silmeli (sudo rm %1)")
+                          .arg(lock);
+    }
     case SerialPort::OpenError::None:
     case SerialPort::OpenError::Other:
         break;
