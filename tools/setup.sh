@@ -4,8 +4,10 @@
 # What building and running need (./run.sh); the tests and the benchmark also
 # need the mosquitto broker, which Debian starts as a service once installed, so
 # only ./test.sh and ./bench.sh install it.
-RELO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libmosquitto-dev)
-RELO_TEST_PACKAGES=("${RELO_PACKAGES[@]}" mosquitto)
+RELO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libmosquitto-dev
+    qt6-httpserver-dev qt6-websockets-dev)
+# relo-web's page is tested in a real browser: headless Chromium driven by Selenium.
+RELO_TEST_PACKAGES=("${RELO_PACKAGES[@]}" mosquitto chromium chromium-driver python3-selenium)
 
 relo_missing_packages() {
     local pkg

@@ -114,8 +114,7 @@ void TestWebServer::cleanupTestCase()
     QTRY_COMPARE(m_live.state(), QAbstractSocket::UnconnectedState);
 }
 
-void TestWebServer::start(Server &server, const QStringList &args,
-                          const QProcessEnvironment &env)
+void TestWebServer::start(Server &server, const QStringList &args, const QProcessEnvironment &env)
 {
     server.process = std::make_unique<QProcess>();
     server.process->setProcessEnvironment(env);
@@ -168,8 +167,7 @@ Reply TestWebServer::receive(QTcpSocket *socket)
 }
 
 Reply TestWebServer::request(const QByteArray &method, const QByteArray &path,
-                             const QByteArray &body, const QList<QByteArray> &headers,
-                             quint16 port)
+                             const QByteArray &body, const QList<QByteArray> &headers, quint16 port)
 {
     return receive(send(method, path, body, headers, port));
 }
@@ -223,8 +221,8 @@ void TestWebServer::api_data()
                              << H() << 400 << "Geçersiz maske";
     QTest::newRow("GET a channel") << QByteArray("GET") << QByteArray("/api/channels/3")
                                    << QByteArray() << H() << 405 << "PUT";
-    QTest::newRow("POST the mask") << QByteArray("POST") << QByteArray("/api/mask")
-                                   << QByteArray("1") << H() << 405 << "PUT";
+    QTest::newRow("POST the mask")
+        << QByteArray("POST") << QByteArray("/api/mask") << QByteArray("1") << H() << 405 << "PUT";
     QTest::newRow("unknown") << QByteArray("GET") << QByteArray("/api/nothing") << QByteArray()
                              << H() << 404 << "Bulunamadı";
     QTest::newRow("unknown file") << QByteArray("GET") << QByteArray("/ayar.ini") << QByteArray()
@@ -240,10 +238,10 @@ void TestWebServer::api_data()
     QTest::newRow("allowed name") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
                                   << H{"Host: RELO.lan"} << 200 << "\"mask\":5";
     QTest::newRow("other origin") << QByteArray("PUT") << QByteArray("/api/channels/1")
-                                  << QByteArray("ON") << H{"Origin: http://attacker.example"}
-                                  << 403 << "başka bir siteden";
+                                  << QByteArray("ON") << H{"Origin: http://attacker.example"} << 403
+                                  << "Başka bir siteden";
     QTest::newRow("cross-site") << QByteArray("PUT") << QByteArray("/api/mask") << QByteArray("0")
-                                << H{"Sec-Fetch-Site: cross-site"} << 403 << "başka bir siteden";
+                                << H{"Sec-Fetch-Site: cross-site"} << 403 << "Başka bir siteden";
     QTest::newRow("body over 1 KiB") << QByteArray("PUT") << QByteArray("/api/mask")
                                      << QByteArray(1025, '1') << H() << 413 << "çok büyük";
     QTest::newRow("body over 16 KiB") << QByteArray("PUT") << QByteArray("/api/mask")
@@ -321,20 +319,23 @@ void TestWebServer::password()
     Server web;
     start(web, {QStringLiteral("--listen=127.0.0.1:0")}, env);
     const auto guarded = [&](const QList<QByteArray> &headers) {
-        return request("GET", "/api/state", {}, headers, web.port).status;
+        return request("GET", "/api/state", {}, headers, web.port);
     };
-    QCOMPARE(guarded({}), 401);
-    QCOMPARE(guarded({"Authorization: Bearer gizli"}), 401);
-    QCOMPARE(guarded({"Authorization: Bearer gizli söz"}), 200);
-    QCOMPARE(guarded({"Cookie: relo_session=0123"}), 401);
+    QCOMPARE(guarded({}).body, QByteArray("{\"error\":\"Parola gerekli\"}"));
+    // Wrong passwords are counted by address; the answer to each waits longer.
+    const Reply wrong = guarded({"Authorization: Bearer gizli"});
+    QCOMPARE(wrong.status, 401);
+    QVERIFY(wrong.body.contains("Yanlış parola"));
+    QCOMPARE(request("POST", "/api/login", "gizli", {}, web.port).status, 401);
+    QVERIFY(web.readLog().contains(QStringLiteral("Yanlış parola: 127.0.0.1 (2. deneme)")));
+    QCOMPARE(guarded({"Authorization: Bearer gizli söz"}).status, 200);
+    QCOMPARE(guarded({"Cookie: relo_session=0123"}).status, 401);
     // The page itself holds nothing: it asks for the password.
     QCOMPARE(request("GET", "/", {}, {}, web.port).status, 200);
-    QCOMPARE(request("POST", "/api/login", "gizli", {}, web.port).status, 401);
-    QVERIFY(web.readLog().contains(QStringLiteral("Yanlış parola: 127.0.0.1 (3. deneme)")));
-    QCOMPARE(request("POST", "/api/login", "gizli söz", {"Origin: http://attacker.example"},
-                     web.port)
-                 .status,
-             403);
+    QCOMPARE(
+        request("POST", "/api/login", "gizli söz", {"Origin: http://attacker.example"}, web.port)
+            .status,
+        403);
     const Reply login = request("POST", "/api/login", "gizli söz", {}, web.port);
     QCOMPARE(login.status, 204);
     static const QRegularExpression cookie(
@@ -343,7 +344,7 @@ void TestWebServer::password()
     const QRegularExpressionMatch match = cookie.match(QString::fromLatin1(login.headers));
     QVERIFY2(match.hasMatch(), login.headers.constData());
     const QByteArray session = "Cookie: " + match.captured(1).toLatin1();
-    QCOMPARE(guarded({session}), 200);
+    QCOMPARE(guarded({session}).status, 200);
     // The page's live state takes the same cookie, and nothing without it.
     QWebSocket with;
     QWebSocket without;
@@ -372,11 +373,10 @@ void TestWebServer::refusals_data()
         << QStringList{"--password=gizli"} << 2 << "Parola komut satırında verilmez";
     QTest::newRow("no port") << QStringList{"--listen", "127.0.0.1"} << 2
                              << "Geçersiz dinleme adresi";
-    QTest::newRow("unreadable password file")
-        << QStringList{"--password-file", "/nonexistent"} << 1
-        << "Parola dosyası okunamadı: /nonexistent";
-    QTest::newRow("address in use") << QStringList{"--listen", "127.0.0.1:PORT"} << 1
-                                    << "relo-web başlatılamadı: 127.0.0.1:";
+    QTest::newRow("unreadable password file") << QStringList{"--password-file", "/nonexistent"} << 1
+                                              << "Parola dosyası okunamadı: /nonexistent";
+    QTest::newRow("address in use")
+        << QStringList{"--listen", "127.0.0.1:PORT"} << 1 << "relo-web başlatılamadı: 127.0.0.1:";
 }
 
 void TestWebServer::refusals()
