@@ -284,11 +284,16 @@ void TestWebServer::changes()
     QCOMPARE(m_states.at(0).value("mask").toInt(), 7);
     QCOMPARE(m_states.at(1).value("channels").toArray().at(1).toBool(), false);
 
-    // A change made by RELOKomut is told too.
-    QCOMPARE(runProgram(m_dir.filePath(QStringLiteral("RELOKomut")), {"05-1"}, m_env).exitCode, 0);
-    QCOMPARE(frames(21).size(), 4);
-    QTRY_COMPARE(m_states.size(), 3);
+    // A change made by RELOKomut is told once it is saved, while its frames
+    // still go out, not after them.
+    QProcess komut;
+    komut.setProcessEnvironment(m_env);
+    komut.start(m_dir.filePath(QStringLiteral("RELOKomut")), {"05-1"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_states.size(), 3, Wait);
+    QCOMPARE(komut.state(), QProcess::Running);
     QCOMPARE(m_states.last().value("mask").toInt(), 21);
+    QVERIFY(komut.waitForFinished(Wait));
+    QCOMPARE(frames(21).size(), 4);
 
     const Reply all = request("PUT", "/api/mask", "0");
     QCOMPARE(frames(0).size(), 4);
