@@ -51,6 +51,9 @@ int main(int argc, char *argv[])
     case relo::ParsedWebOptions::Misuse:
         printLine(stderr, parsed.error + QStringLiteral("\nYardım için: relo-web --help"));
         return 2;
+    case relo::ParsedWebOptions::Unsafe:
+        printLine(stderr, parsed.error);
+        return 2;
     case relo::ParsedWebOptions::Failed:
         printLine(stderr, parsed.error);
         return 1;

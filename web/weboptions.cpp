@@ -152,7 +152,7 @@ ParsedWebOptions parseWebOptions(const QStringList &args, const QStringList &ini
     if (options.password && options.password->isEmpty())
         return refused(ParsedWebOptions::Misuse, QStringLiteral("Parola boş olamaz"));
     if (!options.password && !options.address.isLoopback())
-        return refused(ParsedWebOptions::Misuse,
+        return refused(ParsedWebOptions::Unsafe,
                        QStringLiteral("%1 adresinde parolasız çalışılmaz: parolayı bir dosyanın "
                                       "ilk satırına yazıp --password-file DOSYA ile verin (ya da "
                                       "RELO_WEB_PASSWORD ortam değişkeniyle)")

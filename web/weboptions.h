@@ -32,10 +32,11 @@ inline const QStringList WebKeys{QStringLiteral("Listen"), QStringLiteral("Passw
 
 struct ParsedWebOptions
 {
-    enum Action { Run, Help, Version, Misuse, Failed };
+    // Unsafe: a network address without a password; the error says how to set one.
+    enum Action { Run, Help, Version, Misuse, Unsafe, Failed };
     Action action = Run;
     WebOptions options;
-    QString error; // Misuse and Failed: one line for standard error
+    QString error; // Misuse, Unsafe and Failed: one line for standard error
 };
 
 // Reads the command line (`args`, without the program's name) over the values of
