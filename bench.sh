@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 relo_install "${RELO_TEST_PACKAGES[@]}"
 relo_build build-bench -DCMAKE_BUILD_TYPE=Release -DRELO_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench --target relo-bench RELOKomut relo-mqtt >/dev/null
+cmake --build build-bench --target relo-bench RELOKomut relo-mqtt relo-web >/dev/null
 bench=build-bench/bin/relo-bench
 export QT_QPA_PLATFORM=offscreen
 
@@ -24,6 +24,7 @@ echo "|---|---|---|---|---|---|---|---|---|"
 "$bench" komut build-bench/bin 40
 "$bench" burst build-bench/bin 5
 "$bench" mqtt build-bench/bin 40
+"$bench" web build-bench/bin 40
 "$bench" ticks 240
 "$bench" click 200
 "$bench" scan 50

@@ -384,13 +384,14 @@ void usage()
     std::fprintf(stderr,
                  "usage: relo-bench komut BINDIR [RUNS] | burst BINDIR [ROUNDS] | ticks [TICKS] |"
                  " scan [ROUNDS] | click [CLICKS] | footprint [SECONDS] [--soak MINUTES] |"
-                 " mqtt BINDIR [RUNS]\n");
+                 " mqtt BINDIR [RUNS] | web BINDIR [RUNS]\n");
 }
 
 } // namespace
 
 int benchClick(int clicks);
 int benchFootprint(int seconds, int soakMinutes);
+int benchWeb(const QString &binDir, int runs);
 
 int main(int argc, char **argv)
 {
@@ -410,6 +411,8 @@ int main(int argc, char **argv)
         return benchBurst(args.at(1), number(2, 5));
     if (what == QStringLiteral("mqtt") && args.size() >= 2)
         return benchMqtt(args.at(1), number(2, 40));
+    if (what == QStringLiteral("web") && args.size() >= 2)
+        return benchWeb(args.at(1), number(2, 40));
     if (what == QStringLiteral("ticks"))
         return benchTicks(number(1, 240));
     if (what == QStringLiteral("scan"))

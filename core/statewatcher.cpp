@@ -19,9 +19,15 @@ StateWatcher::StateWatcher(const QString &settingsFolder, QObject *parent)
         watch();
         check();
     });
-    connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_settle,
-            qOverload<>(&QTimer::start));
-    connect(m_watcher, &QFileSystemWatcher::fileChanged, m_settle, qOverload<>(&QTimer::start));
+    // Read SettleMs after the first event of a burst, not after the last: the
+    // queue's own files beside ayar.ini change all through a batch, and a timer
+    // started again on every event would wait until the batch is over.
+    const auto settle = [this] {
+        if (!m_settle->isActive())
+            m_settle->start();
+    };
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, settle);
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, settle);
 }
 
 Mask StateWatcher::start()

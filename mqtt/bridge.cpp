@@ -59,34 +59,6 @@ Request readRequest(const QString &name, const QByteArray &payload)
     return {Request::BadPayload, {}};
 }
 
-// Text from the network, safe for one log line: control characters escaped,
-// anything long cut short.
-QString shown(const QByteArray &bytes, qsizetype limit = 64)
-{
-    QByteArray out;
-    for (const char c : bytes.left(limit)) {
-        if (uchar(c) < 0x20 || c == 0x7F || c == '"' || c == '\\')
-            out += "\\x" + QByteArray::number(uchar(c), 16).rightJustified(2, '0');
-        else
-            out += c;
-    }
-    if (bytes.size() > limit)
-        out += "… (" + QByteArray::number(bytes.size()) + " bayt)";
-    return QString::fromUtf8(out);
-}
-
-QString openChannels(Mask mask)
-{
-    QStringList open;
-    for (int channel = 1; channel <= ChannelCount; ++channel) {
-        if (mask & channelBit(channel))
-            open << QString::number(channel);
-    }
-    return QStringLiteral("maske %1, açık: %2")
-        .arg(mask)
-        .arg(open.isEmpty() ? QStringLiteral("yok") : open.join(u' '));
-}
-
 } // namespace
 
 QString Bridge::version()
@@ -142,7 +114,7 @@ bool Bridge::start(QString *error)
     if (!m_client->start(error))
         return false;
     log(QStringLiteral("relo-mqtt %1 başladı: aracı %2, konular %3/..., %4, ayar dosyası %5")
-            .arg(version(), m_client->address(), m_base, openChannels(m_mask),
+            .arg(version(), m_client->address(), m_base, openChannelsText(m_mask),
                  settingsPath(m_settingsFolder)));
     return true;
 }
@@ -153,7 +125,7 @@ void Bridge::onFileChanged(Mask saved)
 {
     if (saved == m_mask)
         return;
-    log(QStringLiteral("ayar.ini değişti: %1").arg(openChannels(saved)));
+    log(QStringLiteral("ayar.ini değişti: %1").arg(openChannelsText(saved)));
     adopt(saved, 0);
 }
 
@@ -239,8 +211,8 @@ void Bridge::onMessage(const QString &topicName, const QByteArray &payload, bool
     if (topicName != m_base && !topicName.startsWith(m_base + u'/'))
         return;
     const Request request = readRequest(topicName.mid(m_base.size() + 1), payload);
-    const QString what = shown(topicName.toUtf8(), 128) + QStringLiteral(" \"") + shown(payload) +
-                         QStringLiteral("\"");
+    const QString what = shownText(topicName.toUtf8(), 128) + QStringLiteral(" \"") +
+                         shownText(payload) + QStringLiteral("\"");
     switch (request.kind) {
     case Request::Output:
         return;
@@ -269,7 +241,7 @@ void Bridge::onMessage(const QString &topicName, const QByteArray &payload, bool
 
 void Bridge::onBatchStarted(Mask newMask)
 {
-    log(QStringLiteral("Gönderiliyor: %1").arg(openChannels(newMask)));
+    log(QStringLiteral("Gönderiliyor: %1").arg(openChannelsText(newMask)));
     adopt(newMask, 0);
 }
 

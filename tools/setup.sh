@@ -4,13 +4,16 @@
 # What building and running need (./run.sh); the tests and the benchmark also
 # need the mosquitto broker, which Debian starts as a service once installed, so
 # only ./test.sh and ./bench.sh install it.
-RELO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libmosquitto-dev)
+RELO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libmosquitto-dev
+    qt6-httpserver-dev qt6-websockets-dev)
 # The Debian package (./package.sh): dpkg-shlibdeps (dpkg-dev) and file work out
 # its dependencies from the programs.
 RELO_PACKAGING_PACKAGES=("${RELO_PACKAGES[@]}" dpkg-dev file)
 # The package test (run as root) also checks the package with lintian and looks
-# its manual page up with man.
-RELO_TEST_PACKAGES=("${RELO_PACKAGING_PACKAGES[@]}" mosquitto lintian man-db)
+# its manual page up with man; relo-web's page is tested in a real browser:
+# headless Chromium driven by Selenium.
+RELO_TEST_PACKAGES=("${RELO_PACKAGING_PACKAGES[@]}" mosquitto lintian man-db chromium chromium-driver
+    python3-selenium)
 
 relo_missing_packages() {
     local pkg

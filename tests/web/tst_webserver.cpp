@@ -1,0 +1,417 @@
+// The built relo-web on a loopback port, with a pseudo-terminal standing in for
+// the radio module and RELOKomut beside it.
+
+#include "framedecoder.h"
+#include "programs.h"
+#include "pseudoterminal.h"
+#include "settingsfile.h"
+
+#include <QDeadlineTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebSocket>
+
+#include <memory>
+
+namespace {
+
+constexpr int Wait = 20000;
+
+struct Reply
+{
+    int status = 0;
+    QByteArray headers; // lower case
+    QByteArray body;
+};
+
+QJsonObject json(const QByteArray &text)
+{
+    return QJsonDocument::fromJson(text).object();
+}
+
+// A relo-web of the test's own, on a free loopback port.
+struct Server
+{
+    std::unique_ptr<QProcess> process;
+    quint16 port = 0;
+    QString log;
+
+    QString readLog()
+    {
+        log += QString::fromUtf8(process->readAllStandardError());
+        return log;
+    }
+};
+
+} // namespace
+
+class TestWebServer : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void api_data();
+    void api();
+    void changes();
+    void missingPort();
+    void password();
+    void refusals_data();
+    void refusals();
+    void connections();
+
+private:
+    void start(Server &server, const QStringList &args, const QProcessEnvironment &env);
+    QTcpSocket *send(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
+                     const QList<QByteArray> &headers = {}, quint16 port = 0);
+    Reply receive(QTcpSocket *socket);
+    Reply request(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
+                  const QList<QByteArray> &headers = {}, quint16 port = 0);
+    QList<int> frames(int mask);
+
+    QTemporaryDir m_dir;
+    relo::PseudoTerminal m_wire;
+    relo::FrameDecoder m_decoder;
+    QProcessEnvironment m_env;
+    Server m_web;
+    QWebSocket m_live;
+    QList<QJsonObject> m_states; // as told on /api/live
+};
+
+void TestWebServer::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    for (const QString program : {"relo-web", "RELOKomut"})
+        QVERIFY(!copyProgram(program, m_dir.path()).isEmpty());
+    QVERIFY2(m_wire.open(), qPrintable(m_wire.errorString()));
+    m_env = portEnvironment({{3, m_wire.slavePath()}}); // port 3 is the wire
+    QVERIFY(writeFile(relo::settingsPath(m_dir.path()),
+                      "[RELO]\nPortNumber=3\nPortData=5\n[WEB]\nAllowHost=relo.lan\n"));
+    start(m_web, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}, m_env);
+    connect(&m_live, &QWebSocket::textMessageReceived, this,
+            [this](const QString &text) { m_states << json(text.toUtf8()); });
+    m_live.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(m_web.port)));
+    QTRY_COMPARE_WITH_TIMEOUT(m_states.size(), 1, Wait);
+    QCOMPARE(m_states.last().value("mask").toInt(), 5);
+}
+
+void TestWebServer::cleanupTestCase()
+{
+    if (!m_web.process)
+        return;
+    m_web.process->terminate(); // as systemctl stop does
+    QVERIFY(m_web.process->waitForFinished(Wait));
+    QCOMPARE(m_web.process->exitCode(), 0);
+    QVERIFY(m_web.readLog().endsWith(QStringLiteral("Durduruldu\n")));
+    // Every page is told it went away.
+    QTRY_COMPARE(m_live.state(), QAbstractSocket::UnconnectedState);
+}
+
+void TestWebServer::start(Server &server, const QStringList &args, const QProcessEnvironment &env)
+{
+    server.process = std::make_unique<QProcess>();
+    server.process->setProcessEnvironment(env);
+    server.process->start(m_dir.filePath(QStringLiteral("relo-web")), args);
+    static const QRegularExpression started(QStringLiteral("başladı: http://127.0.0.1:(\\d+)/"));
+    QRegularExpressionMatch match;
+    QTRY_VERIFY2_WITH_TIMEOUT((match = started.match(server.readLog())).hasMatch(),
+                              qPrintable(server.log), Wait);
+    server.port = quint16(match.captured(1).toUInt());
+}
+
+// One request on a connection of its own; `headers` as "Name: value".
+QTcpSocket *TestWebServer::send(const QByteArray &method, const QByteArray &path,
+                                const QByteArray &body, const QList<QByteArray> &headers,
+                                quint16 port)
+{
+    port = port ? port : m_web.port;
+    auto *socket = new QTcpSocket(this);
+    socket->connectToHost(QStringLiteral("127.0.0.1"), port);
+    QByteArray text = method + ' ' + path + " HTTP/1.1\r\n";
+    if (!std::any_of(headers.begin(), headers.end(),
+                     [](const QByteArray &h) { return h.toLower().startsWith("host:"); }))
+        text += "Host: 127.0.0.1:" + QByteArray::number(port) + "\r\n";
+    for (const QByteArray &header : headers)
+        text += header + "\r\n";
+    text += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+    socket->write(text);
+    return socket;
+}
+
+Reply TestWebServer::receive(QTcpSocket *socket)
+{
+    QByteArray data;
+    Reply reply;
+    const auto complete = [&] {
+        data += socket->readAll();
+        const qsizetype end = data.indexOf("\r\n\r\n");
+        if (end < 0)
+            return socket->state() == QAbstractSocket::UnconnectedState;
+        reply.headers = data.left(end).toLower();
+        reply.status = data.mid(9, 3).toInt();
+        static const QRegularExpression length(QStringLiteral("content-length: (\\d+)"));
+        const qsizetype size = length.match(QString::fromLatin1(reply.headers)).captured(1).toInt();
+        reply.body = data.mid(end + 4);
+        return reply.body.size() >= size;
+    };
+    const bool done = QTest::qWaitFor(complete, Wait);
+    socket->deleteLater();
+    return done ? reply : Reply{};
+}
+
+Reply TestWebServer::request(const QByteArray &method, const QByteArray &path,
+                             const QByteArray &body, const QList<QByteArray> &headers, quint16 port)
+{
+    return receive(send(method, path, body, headers, port));
+}
+
+// The masks of the frames on the wire (-1 for stray bytes), read until the last
+// four carry `mask`.
+QList<int> TestWebServer::frames(int mask)
+{
+    QList<int> masks;
+    const QDeadlineTimer deadline(Wait);
+    while ((masks.size() < 4 || masks.mid(masks.size() - 4) != QList<int>(4, mask)) &&
+           !deadline.hasExpired()) {
+        for (const relo::FrameDecoder::Event &event : m_decoder.feed(m_wire.read(20)))
+            masks << (event.kind == relo::FrameDecoder::Event::Frame ? event.mask : -1);
+        QCoreApplication::processEvents();
+    }
+    return masks;
+}
+
+void TestWebServer::api_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QList<QByteArray>>("headers");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("answer"); // part of the body
+
+    using H = QList<QByteArray>;
+    QTest::newRow("state") << QByteArray("GET") << QByteArray("/api/state") << QByteArray() << H()
+                           << 200
+                           << "{\"channels\":[true,false,true,false,false,false,false,false],"
+                              "\"mask\":5}";
+    QTest::newRow("page") << QByteArray("GET") << QByteArray("/") << QByteArray() << H() << 200
+                          << "Çıkış 8";
+    QTest::newRow("picture") << QByteArray("GET") << QByteArray("/on.png") << QByteArray() << H()
+                             << 200 << "PNG";
+    QTest::newRow("channel 9") << QByteArray("PUT") << QByteArray("/api/channels/9")
+                               << QByteArray("ON") << H() << 400
+                               << "Geçersiz çıkış: \\\"9\\\" (1-8 olmalı)";
+    QTest::newRow("channel 03") << QByteArray("PUT") << QByteArray("/api/channels/03")
+                                << QByteArray("ON") << H() << 400 << "Geçersiz çıkış";
+    QTest::newRow("lower case") << QByteArray("PUT") << QByteArray("/api/channels/3")
+                                << QByteArray("on") << H() << 400 << "Geçersiz değer";
+    QTest::newRow("hostile body") << QByteArray("PUT") << QByteArray("/api/channels/3")
+                                  << QByteArray("\x1b[2J<b>\"") << H() << 400
+                                  << "\\\\x1b[2J<b>\\\\x22";
+    QTest::newRow("mask 256") << QByteArray("PUT") << QByteArray("/api/mask") << QByteArray("256")
+                              << H() << 400 << "Geçersiz maske";
+    QTest::newRow("mask -1") << QByteArray("PUT") << QByteArray("/api/mask") << QByteArray("-1")
+                             << H() << 400 << "Geçersiz maske";
+    QTest::newRow("GET a channel") << QByteArray("GET") << QByteArray("/api/channels/3")
+                                   << QByteArray() << H() << 405 << "PUT";
+    QTest::newRow("POST the mask")
+        << QByteArray("POST") << QByteArray("/api/mask") << QByteArray("1") << H() << 405 << "PUT";
+    QTest::newRow("unknown") << QByteArray("GET") << QByteArray("/api/nothing") << QByteArray()
+                             << H() << 404 << "Bulunamadı";
+    QTest::newRow("unknown file") << QByteArray("GET") << QByteArray("/ayar.ini") << QByteArray()
+                                  << H() << 404 << "Bulunamadı";
+    QTest::newRow("live, no upgrade") << QByteArray("GET") << QByteArray("/api/live")
+                                      << QByteArray() << H() << 426 << "WebSocket";
+    QTest::newRow("other host") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
+                                << H{"Host: attacker.example:8080"} << 421 << "bu adla";
+    QTest::newRow("no host") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
+                             << H{"Host: "} << 421 << "bu adla";
+    QTest::newRow("localhost") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
+                               << H{"Host: localhost:1"} << 200 << "\"mask\":5";
+    QTest::newRow("allowed name") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
+                                  << H{"Host: RELO.lan"} << 200 << "\"mask\":5";
+    QTest::newRow("other origin") << QByteArray("PUT") << QByteArray("/api/channels/1")
+                                  << QByteArray("ON") << H{"Origin: http://attacker.example"} << 403
+                                  << "Başka bir siteden";
+    QTest::newRow("cross-site") << QByteArray("PUT") << QByteArray("/api/mask") << QByteArray("0")
+                                << H{"Sec-Fetch-Site: cross-site"} << 403 << "Başka bir siteden";
+    QTest::newRow("body over 1 KiB") << QByteArray("PUT") << QByteArray("/api/mask")
+                                     << QByteArray(1025, '1') << H() << 413 << "çok büyük";
+    QTest::newRow("body over 16 KiB") << QByteArray("PUT") << QByteArray("/api/mask")
+                                      << QByteArray(100000, '1') << H() << 413 << "çok büyük";
+}
+
+// Nothing here changes the outputs: the wire stays silent.
+void TestWebServer::api()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QByteArray, path);
+    QFETCH(QByteArray, body);
+    QFETCH(QList<QByteArray>, headers);
+    QFETCH(int, status);
+    QFETCH(QString, answer);
+
+    const Reply reply = request(method, path, body, headers);
+    QCOMPARE(reply.status, status);
+    QVERIFY2(QString::fromUtf8(reply.body).contains(answer), reply.body.left(300).constData());
+    QVERIFY(!m_web.readLog().contains(QChar(0x1b)));
+    QCOMPARE(m_wire.read(0), QByteArray());
+}
+
+// Each answer when its batch is done; every state on /api/live.
+void TestWebServer::changes()
+{
+    m_states.clear();
+    // On and off back to back: each state reaches the wire, four frames apiece.
+    QTcpSocket *on = send("PUT", "/api/channels/2", "ON");
+    QTcpSocket *off = send("PUT", "/api/channels/2", "0");
+    const Reply onReply = receive(on);
+    const Reply offReply = receive(off);
+    QCOMPARE(frames(5), (QList<int>{7, 7, 7, 7, 5, 5, 5, 5}));
+    QCOMPARE(onReply.status, 200);
+    QCOMPARE(json(onReply.body).value("mask").toInt(), 7);
+    QCOMPARE(offReply.status, 200);
+    QCOMPARE(json(offReply.body).value("mask").toInt(), 5);
+    QVERIFY(!json(offReply.body).contains("saved"));
+    QTRY_COMPARE(m_states.size(), 2);
+    QCOMPARE(m_states.at(0).value("mask").toInt(), 7);
+    QCOMPARE(m_states.at(1).value("channels").toArray().at(1).toBool(), false);
+
+    // A change made by RELOKomut is told once it is saved, while its frames
+    // still go out, not after them.
+    QProcess komut;
+    komut.setProcessEnvironment(m_env);
+    komut.start(m_dir.filePath(QStringLiteral("RELOKomut")), {"05-1"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_states.size(), 3, Wait);
+    QCOMPARE(komut.state(), QProcess::Running);
+    QCOMPARE(m_states.last().value("mask").toInt(), 21);
+    QVERIFY(komut.waitForFinished(Wait));
+    QCOMPARE(frames(21).size(), 4);
+
+    const Reply all = request("PUT", "/api/mask", "0");
+    QCOMPARE(frames(0).size(), 4);
+    QCOMPARE(all.status, 200);
+    QCOMPARE(json(all.body).value("channels").toArray().at(4).toBool(), false);
+    QCOMPARE(relo::readSetting(m_dir.path(), relo::PortDataKey), QStringLiteral("0"));
+}
+
+// 503 with the line RELOKomut prints; the state stays.
+void TestWebServer::missingPort()
+{
+    QVERIFY(relo::writeSetting(m_dir.path(), relo::PortNumberKey, QStringLiteral("4")));
+    const int told = int(m_states.size());
+    const Reply reply = request("PUT", "/api/channels/1", "ON");
+    QVERIFY(relo::writeSetting(m_dir.path(), relo::PortNumberKey, QStringLiteral("3")));
+    QCOMPARE(reply.status, 503);
+    QCOMPARE(json(reply.body).value("error").toString(),
+             QStringLiteral("Port Hatası: Com - 4 (/nonexistent/tty4) bulunamadı"));
+    QCOMPARE(json(request("GET", "/api/state").body).value("mask").toInt(), 0);
+    QCOMPARE(m_states.size(), told);
+    QCOMPARE(m_wire.read(0), QByteArray());
+}
+
+void TestWebServer::password()
+{
+    QProcessEnvironment env = m_env;
+    env.insert(QStringLiteral("RELO_WEB_PASSWORD"), QStringLiteral("gizli söz"));
+    Server web;
+    start(web, {QStringLiteral("--listen=127.0.0.1:0")}, env);
+    const auto guarded = [&](const QList<QByteArray> &headers) {
+        return request("GET", "/api/state", {}, headers, web.port);
+    };
+    QCOMPARE(guarded({}).body, QByteArray("{\"error\":\"Parola gerekli\"}"));
+    // Wrong passwords are counted by address; the answer to each waits longer.
+    const Reply wrong = guarded({"Authorization: Bearer gizli"});
+    QCOMPARE(wrong.status, 401);
+    QVERIFY(wrong.body.contains("Yanlış parola"));
+    QCOMPARE(request("POST", "/api/login", "gizli", {}, web.port).status, 401);
+    QVERIFY(web.readLog().contains(QStringLiteral("Yanlış parola: 127.0.0.1 (2. deneme)")));
+    QCOMPARE(guarded({"Authorization: Bearer gizli söz"}).status, 200);
+    QCOMPARE(guarded({"Cookie: relo_session=0123"}).status, 401);
+    // The page itself holds nothing: it asks for the password.
+    QCOMPARE(request("GET", "/", {}, {}, web.port).status, 200);
+    QCOMPARE(
+        request("POST", "/api/login", "gizli söz", {"Origin: http://attacker.example"}, web.port)
+            .status,
+        403);
+    const Reply login = request("POST", "/api/login", "gizli söz", {}, web.port);
+    QCOMPARE(login.status, 204);
+    static const QRegularExpression cookie(
+        QStringLiteral("set-cookie: (relo_session=[0-9a-f]{64}); path=/; httponly; "
+                       "samesite=strict; max-age=\\d+"));
+    const QRegularExpressionMatch match = cookie.match(QString::fromLatin1(login.headers));
+    QVERIFY2(match.hasMatch(), login.headers.constData());
+    const QByteArray session = "Cookie: " + match.captured(1).toLatin1();
+    QCOMPARE(guarded({session}).status, 200);
+    // The page's live state takes the same cookie, and nothing without it.
+    QWebSocket with;
+    QWebSocket without;
+    QNetworkRequest live(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(web.port)));
+    without.open(live);
+    live.setRawHeader("Cookie", match.captured(1).toLatin1());
+    QSignalSpy told(&with, &QWebSocket::textMessageReceived);
+    with.open(live);
+    QVERIFY(told.wait(Wait));
+    QTRY_COMPARE(without.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+    web.process->terminate();
+    QVERIFY(web.process->waitForFinished(Wait));
+}
+
+void TestWebServer::refusals_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("network without a password")
+        << QStringList{"--listen", "0.0.0.0:0"} << 2
+        << "0.0.0.0:0 adresinde parolasız çalışılmaz: parolayı bir dosyanın ilk satırına yazıp "
+           "--password-file DOSYA ile verin";
+    QTest::newRow("password on the command line")
+        << QStringList{"--password=gizli"} << 2 << "Parola komut satırında verilmez";
+    QTest::newRow("no port") << QStringList{"--listen", "127.0.0.1"} << 2
+                             << "Geçersiz dinleme adresi";
+    QTest::newRow("unreadable password file") << QStringList{"--password-file", "/nonexistent"} << 1
+                                              << "Parola dosyası okunamadı: /nonexistent";
+    QTest::newRow("address in use")
+        << QStringList{"--listen", "127.0.0.1:PORT"} << 1 << "relo-web başlatılamadı: 127.0.0.1:";
+}
+
+void TestWebServer::refusals()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, exitCode);
+    QFETCH(QString, error);
+    args.replaceInStrings(QStringLiteral("PORT"), QString::number(m_web.port));
+    const Outcome outcome = runProgram(m_dir.filePath(QStringLiteral("relo-web")), args, m_env);
+    QCOMPARE(outcome.exitCode, exitCode);
+    QVERIFY2(outcome.err.contains(error), qPrintable(outcome.err));
+}
+
+// Connections beyond the limit are closed at once; the server goes on.
+void TestWebServer::connections()
+{
+    constexpr int Extra = 70;
+    QList<QTcpSocket *> sockets;
+    int closed = 0;
+    for (int i = 0; i < Extra; ++i) {
+        auto *socket = new QTcpSocket(this);
+        connect(socket, &QTcpSocket::disconnected, this, [&closed] { ++closed; });
+        socket->connectToHost(QStringLiteral("127.0.0.1"), m_web.port);
+        sockets << socket;
+    }
+    // The live WebSocket holds one of the 64.
+    QTRY_COMPARE_WITH_TIMEOUT(closed, Extra - 63, Wait);
+    qDeleteAll(sockets);
+    QTRY_COMPARE_WITH_TIMEOUT(request("GET", "/api/state").status, 200, Wait);
+}
+
+QTEST_GUILESS_MAIN(TestWebServer)
+#include "tst_webserver.moc"

@@ -1,0 +1,125 @@
+#include "liveclients.h"
+
+#include "access.h"
+#include "connectionguard.h"
+#include "consoleline.h"
+#include "serviceutil.h"
+
+#include <QHttpServer>
+#include <QNetworkRequest>
+#include <QTimer>
+#include <QWebSocket>
+
+namespace relo {
+
+namespace {
+
+constexpr int PingMs = 30000;
+
+} // namespace
+
+LiveClients::LiveClients(QHttpServer *http, Access *access, ConnectionGuard *guard, QObject *parent)
+    : QObject(parent), m_http(http), m_access(access), m_guard(guard), m_ping(new QTimer(this))
+{
+    connect(m_http, &QHttpServer::newWebSocketConnection, this, &LiveClients::accept);
+    // A WebSocket whose peer went away without a word is found by its missing pong.
+    connect(m_ping, &QTimer::timeout, this, [this] {
+        const QList<QWebSocket *> sockets = m_sockets.keys();
+        for (QWebSocket *socket : sockets) {
+            if (!m_sockets.value(socket)) {
+                socket->abort();
+                continue;
+            }
+            m_sockets[socket] = false;
+            socket->ping();
+        }
+    });
+    m_ping->start(PingMs);
+}
+
+void LiveClients::tell(const QByteArray &state)
+{
+    m_state = QString::fromUtf8(state);
+    const QList<QWebSocket *> sockets = m_sockets.keys();
+    for (QWebSocket *socket : sockets)
+        socket->sendTextMessage(m_state);
+}
+
+void LiveClients::closeAll()
+{
+    m_closed = true;
+    const QList<QWebSocket *> sockets = m_sockets.keys();
+    for (QWebSocket *socket : sockets)
+        socket->close(QWebSocketProtocol::CloseCodeGoingAway);
+}
+
+void LiveClients::accept()
+{
+    while (m_http->hasPendingWebSocketConnections()) {
+        QWebSocket *socket = m_http->nextPendingWebSocketConnection().release();
+        if (!socket)
+            break;
+        socket->setParent(this);
+        m_guard->upgraded(socket->peerAddress(), socket->peerPort());
+        connect(socket, &QWebSocket::disconnected, this, [this, socket] {
+            m_sockets.remove(socket);
+            socket->deleteLater();
+        });
+        const QString why = refusal(socket);
+        if (!why.isEmpty()) {
+            printLine(stderr, QStringLiteral("WebSocket reddedildi (%1): %2")
+                                  .arg(socket->peerAddress().toString(), why));
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated);
+            continue;
+        }
+        admit(socket);
+    }
+}
+
+QString LiveClients::refusal(QWebSocket *socket) const
+{
+    const QByteArray host = socket->request().rawHeader("Host");
+    if (m_closed)
+        return QStringLiteral("durduruluyor");
+    if (socket->requestUrl().path() != QLatin1String("/api/live"))
+        return QStringLiteral("bilinmeyen adres");
+    if (!m_access->hostAllowed(host))
+        return QStringLiteral("Host \"%1\" bu sunucunun adı değil").arg(shownText(host));
+    if (!m_access->sameOrigin(socket->origin().toUtf8(), host, {}))
+        return QStringLiteral("başka bir siteden: \"%1\"")
+            .arg(shownText(socket->origin().toUtf8()));
+    return {};
+}
+
+void LiveClients::admit(QWebSocket *socket)
+{
+    const QNetworkRequest request = socket->request();
+    switch (m_access->authorize(request.rawHeader("Authorization"), request.rawHeader("Cookie"))) {
+    case Access::Auth::Granted:
+        break;
+    case Access::Auth::Missing:
+        socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                      QStringLiteral("Parola gerekli"));
+        return;
+    case Access::Auth::Wrong: {
+        const QString from = socket->peerAddress().toString();
+        const int tries = m_access->wrongTry(from);
+        printLine(stderr, QStringLiteral("Yanlış parola: %1 (%2. deneme)").arg(from).arg(tries));
+        QTimer::singleShot(Access::refusalDelayMs(tries), socket, [socket] {
+            socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                          QStringLiteral("Yanlış parola"));
+        });
+        return;
+    }
+    }
+    socket->setMaxAllowedIncomingMessageSize(ConnectionGuard::MaxBody);
+    socket->setMaxAllowedIncomingFrameSize(ConnectionGuard::MaxBody);
+    connect(socket, &QWebSocket::pong, this, [this, socket] {
+        if (m_sockets.contains(socket))
+            m_sockets[socket] = true;
+    });
+    m_sockets.insert(socket, true);
+    socket->sendTextMessage(m_state);
+}
+
+} // namespace relo

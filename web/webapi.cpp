@@ -1,0 +1,231 @@
+// The routes of relo-web: the checks every request passes, the page's files,
+// the login, and the API's reading and changing of the outputs.
+
+#include "connectionguard.h"
+#include "consoleline.h"
+#include "serviceutil.h"
+#include "webserver.h"
+
+#include <QFile>
+#include <QHttpServerRequest>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace relo {
+
+namespace {
+
+using Method = QHttpServerRequest::Method;
+
+// The files of the page, by the name they are asked for.
+struct PageFile
+{
+    const char *name;
+    const char *type;
+};
+constexpr PageFile PageFiles[] = {
+    {"index.html", "text/html; charset=utf-8"},
+    {"page.css", "text/css; charset=utf-8"},
+    {"page.js", "text/javascript; charset=utf-8"},
+    {"on.png", "image/png"},
+    {"off.png", "image/png"},
+};
+
+const Headers BearerChallenge{{"WWW-Authenticate", "Bearer realm=\"relo-web\""}};
+
+QString methodName(Method method)
+{
+    switch (method) {
+    case Method::Get:
+        return QStringLiteral("GET");
+    case Method::Put:
+        return QStringLiteral("PUT");
+    case Method::Post:
+        return QStringLiteral("POST");
+    default:
+        return QStringLiteral("?");
+    }
+}
+
+QString requestText(const QHttpServerRequest &request)
+{
+    return methodName(request.method()) + u' ' + shownText(request.url().path().toUtf8(), 128);
+}
+
+} // namespace
+
+void WebServer::serve(Route route, const QString &arg, const QHttpServerRequest &request,
+                      QHttpServerResponder &&responder)
+{
+    // A WebSocket handshake that a route lets pass without an answer becomes a
+    // WebSocket once the route returns: on /api/live, LiveClients checks it
+    // then. Anywhere else it is answered and the connection ends, before the
+    // handshake could be completed.
+    if (request.value("Upgrade").compare("websocket", Qt::CaseInsensitive) == 0) {
+        if (route == Route::Live)
+            return;
+        replyError(responder, Status::NotFound, QStringLiteral("Bulunamadı"));
+        if (QTcpSocket *socket = responder.socket()) {
+            socket->flush();
+            socket->abort();
+            // The server rolls back the request it read, as for any handshake.
+            socket->startTransaction();
+        }
+        return;
+    }
+    const QByteArray host = request.value("Host");
+    const QString from = request.remoteAddress().toString();
+    // A page of another site that had its name point here (DNS rebinding)
+    // gets nothing.
+    if (!m_access.hostAllowed(host)) {
+        printLine(stderr, QStringLiteral("Reddedildi: %1 (%2), Host \"%3\" bu sunucunun adı değil")
+                              .arg(requestText(request), from, shownText(host)));
+        return replyError(responder, Status::MisdirectedRequest,
+                          QStringLiteral("Bu sunucu bu adla kullanılamaz"));
+    }
+    if (request.body().size() > ConnectionGuard::MaxBody)
+        return reply(responder, Status::PayloadTooLarge, JsonType, ConnectionGuard::tooLargeJson(),
+                     {{"Connection", "close"}});
+    if (route == Route::Missing)
+        return replyError(responder, Status::NotFound, QStringLiteral("Bulunamadı"));
+
+    Method allowed = Method::Get;
+    if (route == Route::Channel || route == Route::WholeMask)
+        allowed = Method::Put;
+    else if (route == Route::Login)
+        allowed = Method::Post;
+    if (request.method() != allowed)
+        return replyError(responder, Status::MethodNotAllowed,
+                          QStringLiteral("Bu adres %1 ile kullanılır").arg(methodName(allowed)),
+                          {{"Allow", methodName(allowed).toLatin1()}});
+    if (allowed != Method::Get &&
+        !m_access.sameOrigin(request.value("Origin"), host, request.value("Sec-Fetch-Site"))) {
+        printLine(stderr, QStringLiteral("Reddedildi: %1 (%2), başka bir siteden: \"%3\"")
+                              .arg(requestText(request), from, shownText(request.value("Origin"))));
+        return replyError(responder, Status::Forbidden,
+                          QStringLiteral("Başka bir siteden gelen değişiklik reddedildi"));
+    }
+
+    switch (route) {
+    case Route::Page:
+        return serveFile(QStringLiteral("index.html"), responder);
+    case Route::File:
+        return serveFile(arg, responder);
+    case Route::Login:
+        return login(request, std::move(responder));
+    default:
+        break;
+    }
+    switch (m_access.authorize(request.value("Authorization"), request.value("Cookie"))) {
+    case Access::Auth::Granted:
+        break;
+    case Access::Auth::Missing:
+        return replyError(responder, Status::Unauthorized, QStringLiteral("Parola gerekli"),
+                          BearerChallenge);
+    case Access::Auth::Wrong:
+        return refuseLater(request.remoteAddress(), std::move(responder));
+    }
+    m_access.rightTry(from);
+    serveApi(route, arg, request, std::move(responder));
+}
+
+void WebServer::serveApi(Route route, const QString &arg, const QHttpServerRequest &request,
+                         QHttpServerResponder &&responder)
+{
+    const QByteArray body = request.body().trimmed();
+    const QString given = shownText(body);
+    const QString what = requestText(request) + QStringLiteral(" \"%1\"").arg(given);
+    switch (route) {
+    case Route::State:
+        return reply(responder, Status::Ok, JsonType, stateJson());
+    case Route::Live:
+        return replyError(responder, Status::UpgradeRequired,
+                          QStringLiteral("Bu adres bir WebSocket bağlantısı bekler"),
+                          {{"Upgrade", "websocket"}});
+    case Route::Channel: {
+        const bool validChannel = arg.size() == 1 && arg.at(0) >= u'1' && arg.at(0) <= u'8';
+        if (!validChannel)
+            return replyError(
+                responder, Status::BadRequest,
+                QStringLiteral("Geçersiz çıkış: \"%1\" (1-8 olmalı)").arg(shownText(arg.toUtf8())));
+        const Mask bit = channelBit(arg.at(0).digitValue());
+        if (body == "ON" || body == "1")
+            return change(what, {bit, bit}, request, std::move(responder));
+        if (body == "OFF" || body == "0")
+            return change(what, {bit, 0}, request, std::move(responder));
+        return replyError(
+            responder, Status::BadRequest,
+            QStringLiteral("Geçersiz değer: \"%1\" (ON, OFF, 1 veya 0 olmalı)").arg(given));
+    }
+    case Route::WholeMask: {
+        const bool digits =
+            !body.isEmpty() && body.size() <= 3 &&
+            std::all_of(body.begin(), body.end(), [](char c) { return c >= '0' && c <= '9'; });
+        const int mask = digits ? body.toInt() : -1;
+        if (mask < 0 || mask > 255)
+            return replyError(responder, Status::BadRequest,
+                              QStringLiteral("Geçersiz maske: \"%1\" (0-255 olmalı)").arg(given));
+        return change(what, {0xFF, Mask(mask)}, request, std::move(responder));
+    }
+    default:
+        return replyError(responder, Status::NotFound, QStringLiteral("Bulunamadı"));
+    }
+}
+
+void WebServer::serveFile(const QString &name, QHttpServerResponder &responder)
+{
+    for (const PageFile &file : PageFiles) {
+        if (name != QLatin1String(file.name))
+            continue;
+        QFile resource(QStringLiteral(":/relo-web/") + name);
+        if (!resource.open(QIODevice::ReadOnly))
+            break;
+        return reply(responder, Status::Ok, file.type, resource.readAll());
+    }
+    replyError(responder, Status::NotFound, QStringLiteral("Bulunamadı"));
+}
+
+void WebServer::login(const QHttpServerRequest &request, QHttpServerResponder &&responder)
+{
+    if (!m_access.passwordNeeded())
+        return reply(responder, Status::NoContent, JsonType, {});
+    if (!m_access.isPassword(request.body()))
+        return refuseLater(request.remoteAddress(), std::move(responder));
+    const QString from = request.remoteAddress().toString();
+    m_access.rightTry(from);
+    printLine(stderr, QStringLiteral("Oturum açıldı: %1").arg(from));
+    reply(responder, Status::NoContent, JsonType, {}, {{"Set-Cookie", m_access.openSession()}});
+}
+
+// 401 for a wrong password, later the more this address tried.
+void WebServer::refuseLater(const QHostAddress &address, QHttpServerResponder &&responder)
+{
+    const QString from = address.toString();
+    const int tries = m_access.wrongTry(from);
+    printLine(stderr, QStringLiteral("Yanlış parola: %1 (%2. deneme)").arg(from).arg(tries));
+    auto held =
+        std::make_shared<HeldResponder>(HeldResponder{responder.socket(), std::move(responder)});
+    QTimer::singleShot(Access::refusalDelayMs(tries), this, [held] {
+        if (held->socket)
+            replyError(held->responder, Status::Unauthorized, QStringLiteral("Yanlış parola"),
+                       BearerChallenge);
+    });
+}
+
+void WebServer::change(const QString &what, const MaskChange &change,
+                       const QHttpServerRequest &request, QHttpServerResponder &&responder)
+{
+    const QString from = request.remoteAddress().toString();
+    if (m_stopping) {
+        printLine(stderr, QStringLiteral("Yok sayıldı: %1 (%2; durduruluyor)").arg(what, from));
+        return replyError(responder, Status::ServiceUnavailable,
+                          QStringLiteral("relo-web durduruluyor"));
+    }
+    printLine(stderr, QStringLiteral("Komut: %1 (%2)").arg(what, from));
+    auto held =
+        std::make_unique<HeldResponder>(HeldResponder{responder.socket(), std::move(responder)});
+    m_waiting.emplace(m_queue->submit(change), std::move(held));
+}
+
+} // namespace relo

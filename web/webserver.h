@@ -1,0 +1,104 @@
+#pragma once
+
+#include "access.h"
+#include "commandqueue.h"
+#include "frame.h"
+#include "httpreply.h"
+#include "weboptions.h"
+
+#include <QObject>
+#include <QString>
+
+#include <map>
+#include <memory>
+
+class QHostAddress;
+class QHttpServer;
+class QHttpServerRequest;
+class QTimer;
+
+namespace relo {
+
+class ConnectionGuard;
+class LiveClients;
+class SerialPort;
+class StateWatcher;
+
+// relo-web: the eight outputs as a page for any browser and as an HTTP API.
+//
+//   GET /                   the page (and /page.css, /page.js, /on.png, /off.png)
+//   GET /api/state          {"mask": 5, "channels": [true, false, true, ...]}
+//   PUT /api/channels/<n>   n = 1..8, body ON, OFF, 1 or 0
+//   PUT /api/mask           body 0..255
+//   GET /api/live           WebSocket: the state at once and after every change
+//   POST /api/login         body: the password; a session cookie in return
+//
+// A change is answered when the batch that carries it is done: 200 and the
+// state ("saved": false when ayar.ini could not be written), or 503 with the
+// port's error line. Every change goes through the queue RELOKomut and
+// relo-mqtt share, the first frame at once; a change written to ayar.ini by any
+// of them reaches every open page. Who may do what is Access's to say. One line
+// on standard error per change and per fault.
+class WebServer : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int StopWaitMs = 15000;
+
+    static QString version();
+
+    // `port` is used, not owned; `settingsFolder` holds ayar.ini.
+    WebServer(const WebOptions &options, const QString &settingsFolder, SerialPort *port,
+              QObject *parent = nullptr);
+    ~WebServer() override;
+
+    // Listens; false with `error` when the address or the certificate is refused.
+    bool start(QString *error);
+    // Lets the changes under way finish, closes every connection, then emits
+    // stopped().
+    void stop();
+
+Q_SIGNALS:
+    void stopped();
+
+private:
+    enum class Route { Page, File, State, Channel, WholeMask, Live, Login, Missing };
+
+    // webapi.cpp: the routes.
+    void serve(Route route, const QString &arg, const QHttpServerRequest &request,
+               QHttpServerResponder &&responder);
+    void serveApi(Route route, const QString &arg, const QHttpServerRequest &request,
+                  QHttpServerResponder &&responder);
+    void serveFile(const QString &name, QHttpServerResponder &responder);
+    void login(const QHttpServerRequest &request, QHttpServerResponder &&responder);
+    void refuseLater(const QHostAddress &address, QHttpServerResponder &&responder);
+    void change(const QString &what, const MaskChange &change, const QHttpServerRequest &request,
+                QHttpServerResponder &&responder);
+
+    // webserver.cpp: the queue, the state, the end.
+    void onBatchStarted(Mask newMask);
+    void onFinished(int id, CommandQueue::Outcome outcome, const QString &error);
+    void onFileChanged(Mask saved);
+    void adopt(Mask mask);
+    QByteArray stateJson(bool saved = true) const;
+    void finishStopWhenDone();
+    void finishStop();
+
+    const WebOptions m_options;
+    const QString m_settingsFolder;
+    Access m_access;
+    CommandQueue *const m_queue;
+    StateWatcher *const m_watch;
+    QHttpServer *const m_http;
+    ConnectionGuard *const m_guard;
+    LiveClients *const m_live;
+    QTimer *const m_stopLimit;
+
+    Mask m_mask = 0;                                         // as on the wire
+    std::map<int, std::unique_ptr<HeldResponder>> m_waiting; // by queue id
+    QString m_failure;                                       // logged once per batch
+    bool m_failureQueued = false;
+    bool m_stopping = false;
+};
+
+} // namespace relo
