@@ -8,7 +8,6 @@
 #include "pseudoterminal.h"
 #include "settingsfile.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -53,7 +52,7 @@ private:
     void connectClient();
     void startBridge(int mask, int port = 3, const QStringList &stale = {});
     void publish(const QString &message, bool retain = false);
-    QList<int> frames(int mask);
+    QList<int> frames(int mask) { return framesUntil(m_wire, m_decoder, mask); }
     QString log();
 
     const relo::MqttLibrary m_library;
@@ -157,21 +156,6 @@ void TestMqttBridge::publish(const QString &message, bool retain)
 {
     QVERIFY(m_client->publish(Base + message.section(u'=', 0, 0), message.section(u'=', 1).toUtf8(),
                               retain));
-}
-
-// The masks of the frames on the wire (-1 for stray bytes), read until the last
-// four carry `mask`.
-QList<int> TestMqttBridge::frames(int mask)
-{
-    QList<int> masks;
-    const QDeadlineTimer deadline(Wait);
-    while ((masks.size() < 4 || masks.mid(masks.size() - 4) != QList<int>(4, mask)) &&
-           !deadline.hasExpired()) {
-        for (const relo::FrameDecoder::Event &event : m_decoder.feed(m_wire.read(20)))
-            masks << (event.kind == relo::FrameDecoder::Event::Frame ? event.mask : -1);
-        QCoreApplication::processEvents();
-    }
-    return masks;
 }
 
 QString TestMqttBridge::log()

@@ -6,7 +6,6 @@
 #include "pseudoterminal.h"
 #include "settingsfile.h"
 
-#include <QDeadlineTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -74,7 +73,7 @@ private:
     Reply receive(QTcpSocket *socket);
     Reply request(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
                   const QList<QByteArray> &headers = {}, quint16 port = 0);
-    QList<int> frames(int mask);
+    QList<int> frames(int mask) { return framesUntil(m_wire, m_decoder, mask); }
 
     QTemporaryDir m_dir;
     relo::PseudoTerminal m_wire;
@@ -170,21 +169,6 @@ Reply TestWebServer::request(const QByteArray &method, const QByteArray &path,
                              const QByteArray &body, const QList<QByteArray> &headers, quint16 port)
 {
     return receive(send(method, path, body, headers, port));
-}
-
-// The masks of the frames on the wire (-1 for stray bytes), read until the last
-// four carry `mask`.
-QList<int> TestWebServer::frames(int mask)
-{
-    QList<int> masks;
-    const QDeadlineTimer deadline(Wait);
-    while ((masks.size() < 4 || masks.mid(masks.size() - 4) != QList<int>(4, mask)) &&
-           !deadline.hasExpired()) {
-        for (const relo::FrameDecoder::Event &event : m_decoder.feed(m_wire.read(20)))
-            masks << (event.kind == relo::FrameDecoder::Event::Frame ? event.mask : -1);
-        QCoreApplication::processEvents();
-    }
-    return masks;
 }
 
 void TestWebServer::api_data()
