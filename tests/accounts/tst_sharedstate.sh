@@ -46,15 +46,20 @@ chgrp "$group" "$pty" && chmod 660 "$pty"
 
 fail() { echo "BAŞARISIZ: $*" >&2; exit 1; }
 # as USER COMMAND...: the account's own configuration folder, the shared folders;
-# the command itself takes the process (its id is $! when started with &).
+# the command itself takes the process (its id is $! when started with &). A
+# keeps its files to itself (umask 077): the shared ones must still be the group's.
 as() {
     local user=$1
     shift
+    umask "$([ "$user" = "$A" ] && echo 077 || echo 022)"
     exec_as=(setpriv --reuid "$user" --regid "$(id -g "$user")" --init-groups env -i
         PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen HOME=/nonexistent
         XDG_CONFIG_HOME="$work/home-$user" RELO_SHARED_STATE_DIR="$work/state"
         RELO_SHARED_RUN_DIR="$work/run" RELO_SERIAL_DIR="$work/serial" RELO_COM1="$pty")
-    [ $# -eq 0 ] || "${exec_as[@]}" "$@"
+    local status=0
+    [ $# -eq 0 ] || "${exec_as[@]}" "$@" || status=$?
+    umask 022
+    return $status
 }
 # The masks of the frames on the wire, one a line.
 masks() { sed -n 's/.*maske=\([0-9]*\).*/\1/p' "$work/wire"; }
@@ -111,7 +116,8 @@ as "$B" "$work/install/RELOKomut" 02-1 || fail "B: 02-1"
 frames 8
 [ "$(masks | uniq | tr '\n' ' ')" = "1 3 " ] || fail "telde $(masks | uniq | tr '\n' ' '), 1 sonra 3 bekleniyordu"
 grep -q 'A kendi portunu' "$work/state/ayar.ini" || fail "ortak ayar.ini A'nın kopyasından oluşmadı"
-state=$(curl -sf "http://127.0.0.1:$port/api/state")
+state=$(/usr/bin/python3 -c 'import sys, urllib.request
+print(urllib.request.urlopen(sys.argv[1], timeout=10).read().decode())' "http://127.0.0.1:$port/api/state")
 [ "$state" = '{"channels":[true,true,false,false,false,false,false,false],"mask":3}' ] ||
     fail "relo-web: $state"
 
