@@ -15,36 +15,28 @@ group=relo-test-ortak A=relo-test B=relo-test2 outsider=nobody
 
 getent group "$group" >/dev/null || groupadd --system "$group"
 for user in "$A" "$B"; do
-    id -u "$user" >/dev/null 2>&1 ||
-        useradd --system --user-group --no-create-home --home-dir /nonexistent \
-            --shell /usr/sbin/nologin "$user"
-    id -nG "$user" | grep -qw "$group" || usermod -aG "$group" "$user"
+    id -u "$user" >/dev/null 2>&1 || useradd --system --user-group --no-create-home \
+        --home-dir /nonexistent --shell /usr/sbin/nologin "$user"
+    usermod -aG "$group" "$user"
 done
 
-work=$(mktemp -d)
-sim= web=
-cleanup() {
-    kill $sim $web 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+work=$(mktemp -d) sim= web=
+trap 'kill $sim $web 2>/dev/null; rm -rf "$work"' EXIT
 chmod 755 "$work"
 mkdir -p "$work/install" "$work/serial" "$work/state" "$work/run"
 cp "$bin/RELOKomut" "$bin/relo-web" "$work/install/"
-chgrp "$group" "$work/state" "$work/run"
-chmod 2775 "$work/state" "$work/run"
-for user in "$A" "$B" "$outsider"; do
-    mkdir -p "$work/home-$user"
-    chown "$user" "$work/home-$user"
-done
+chgrp "$group" "$work/state" "$work/run" && chmod 2775 "$work/state" "$work/run"
+for user in "$A" "$B" "$outsider"; do install -d -o "$user" "$work/home-$user"; done
 
+fail() { echo "BAŞARISIZ: $*" >&2; exit 1; }
+# Waits (at most 10 s) until the test TEST... holds.
+until10s() { for _ in $(seq 100); do "$@" && return; sleep 0.1; done; }
 "$bin/relo-sim" >"$work/wire" 2>&1 &
 sim=$!
-for _ in $(seq 100); do grep -q '^Port: ' "$work/wire" && break; sleep 0.1; done
+until10s grep -q '^Port: ' "$work/wire"
 pty=$(sed -n 's/^Port: //p' "$work/wire")
 chgrp "$group" "$pty" && chmod 660 "$pty"
 
-fail() { echo "BAŞARISIZ: $*" >&2; exit 1; }
 # as USER COMMAND...: the account's own configuration folder, the shared folders;
 # the command itself takes the process (its id is $! when started with &). A
 # keeps its files to itself (umask 077): the shared ones must still be the group's.
@@ -63,8 +55,6 @@ as() {
 }
 # The masks of the frames on the wire, one a line.
 masks() { sed -n 's/.*maske=\([0-9]*\).*/\1/p' "$work/wire"; }
-# Waits (at most 10 s) until COUNT frames are on the wire.
-frames() { for _ in $(seq 100); do [ "$(masks | wc -l)" -ge "$1" ] && return; sleep 0.1; done; }
 saved() { sed -n 's/^PortData=//p' "$work/state/ayar.ini"; }
 
 # Eight commands at once, four from each account, so that what is on stays on.
@@ -108,12 +98,12 @@ done
 /usr/bin/python3 "$bin/tst_sharedstate_live.py" "$port" 1 >"$work/live" 2>&1 &
 live=$!
 # A's command once the WebSocket is open (its first message is the mask before).
-for _ in $(seq 100); do [ -s "$work/live" ] && break; sleep 0.1; done
+until10s test -s "$work/live"
 
 as "$A" "$work/install/RELOKomut" 01-1 || fail "A: 01-1"
 wait "$live" || { cat "$work/live"; fail "relo-web (B) A'nın değişikliğini /api/live'da göstermedi"; }
 as "$B" "$work/install/RELOKomut" 02-1 || fail "B: 02-1"
-frames 8
+until10s eval '[ "$(masks | wc -l)" -ge 8 ]'
 [ "$(masks | uniq | tr '\n' ' ')" = "1 3 " ] || fail "telde $(masks | uniq | tr '\n' ' '), 1 sonra 3 bekleniyordu"
 grep -q 'A kendi portunu' "$work/state/ayar.ini" || fail "ortak ayar.ini A'nın kopyasından oluşmadı"
 state=$(/usr/bin/python3 -c 'import sys, urllib.request
@@ -123,24 +113,18 @@ print(urllib.request.urlopen(sys.argv[1], timeout=10).read().decode())' "http://
 
 burst || fail "sekiz komuttan biri başarısız"
 [ "$(saved)" = 252 ] || fail "sekiz komuttan sonra maske $(saved), 252 bekleniyordu"
-for _ in $(seq 100); do [ "$(masks | tail -1)" = 252 ] && break; sleep 0.1; done
-[ "$(masks | tail -1)" = 252 ] || fail "telde son maske $(masks | tail -1)"
+until10s eval '[ "$(masks | tail -1)" = 252 ]' || fail "telde son maske $(masks | tail -1)"
 
 # The files are the group's, the folders keep their setgid bit.
-for f in "$work/state/ayar.ini" "$work/run/kuyruk"; do
-    [ "$(stat -c %G "$f")" = "$group" ] || fail "$f: grup $(stat -c %G "$f")"
-done
-[ "$(stat -c %a "$work/state/ayar.ini")" = 664 ] || fail "ayar.ini: $(stat -c %a "$work/state/ayar.ini")"
-[ "$(stat -c %a "$work/run/kuyruk")" = 2775 ] || fail "kuyruk: $(stat -c %a "$work/run/kuyruk")"
+modes=$(stat -c '%a %G' "$work/state/ayar.ini" "$work/run/kuyruk" | tr '\n' ' ')
+[ "$modes" = "664 $group 2775 $group " ] || fail "izinler: $modes"
 
 # A link planted in place of ayar.ini is neither followed nor replaced.
 before=$(cat "$work/state/ayar.ini")
 as "$A" sh -c "mv '$work/state/ayar.ini' '$work/state/saved' && echo gizli >'$work/home-$A/target' &&
     chmod 666 '$work/home-$A/target' && ln -s '$work/home-$A/target' '$work/state/ayar.ini'"
-set +e
-as "$B" "$work/install/RELOKomut" --set-port 2 2>"$work/err"
-status=$?
-set -e
+status=0
+as "$B" "$work/install/RELOKomut" --set-port 2 2>"$work/err" || status=$?
 [ $status -eq 3 ] && grep -q 'sembolik bağ' "$work/err" || fail "bağ: çıkış $status, $(cat "$work/err")"
 [ "$(cat "$work/home-$A/target")" = gizli ] && [ -L "$work/state/ayar.ini" ] || fail "bağ izlendi"
 as "$A" mv -f "$work/state/saved" "$work/state/ayar.ini"
