@@ -206,7 +206,8 @@ FileRead readFile(const QString &path, qint64 maxSize, QByteArray *bytes)
              ((info.st_mode & S_IWOTH) != 0 || !accountInGroup(info.st_uid, folder.st_gid)))
         result = FileRead::Outsider;
     if (result == FileRead::Read) {
-        bytes->resize(qsizetype(maxSize + 1));
+        // As much as the file holds, and one byte more to tell a longer file.
+        bytes->resize(qsizetype(qBound(qint64(0), qint64(info.st_size), maxSize) + 1));
         qsizetype done = 0;
         while (done < bytes->size()) {
             const ssize_t n = ::read(fd, bytes->data() + done, size_t(bytes->size() - done));
