@@ -119,15 +119,21 @@ until10s eval '[ "$(masks | tail -1)" = 252 ]' || fail "telde son maske $(masks 
 modes=$(stat -c '%a %G' "$work/state/ayar.ini" "$work/run/kuyruk" | tr '\n' ' ')
 [ "$modes" = "664 $group 2775 $group " ] || fail "izinler: $modes"
 
-# A link planted in place of ayar.ini is neither followed nor replaced.
+# A link planted in place of ayar.ini, or a file of someone outside the group,
+# is neither used nor replaced, and the program says why.
 before=$(cat "$work/state/ayar.ini")
-as "$A" sh -c "mv '$work/state/ayar.ini' '$work/state/saved' && echo gizli >'$work/home-$A/target' &&
-    chmod 666 '$work/home-$A/target' && ln -s '$work/home-$A/target' '$work/state/ayar.ini'"
-status=0
-as "$B" "$work/install/RELOKomut" --set-port 2 2>"$work/err" || status=$?
-[ $status -eq 3 ] && grep -q 'sembolik bağ' "$work/err" || fail "bağ: çıkış $status, $(cat "$work/err")"
-[ "$(cat "$work/home-$A/target")" = gizli ] && [ -L "$work/state/ayar.ini" ] || fail "bağ izlendi"
-as "$A" mv -f "$work/state/saved" "$work/state/ayar.ini"
+mv "$work/state/ayar.ini" "$work/saved"
+echo gizli >"$work/target" && chmod 666 "$work/target"
+for plant in "ln -s $work/target" "install -o $outsider -m 644 $work/target"; do
+    $plant "$work/state/ayar.ini"
+    status=0
+    as "$B" "$work/install/RELOKomut" --set-port 2 2>"$work/err" || status=$?
+    [ $status -eq 3 ] && grep -q 'sembolik bağ\|grubunun dışından' "$work/err" ||
+        fail "$plant: çıkış $status, $(cat "$work/err")"
+    [ "$(cat "$work/target")" = gizli ] || fail "$plant: izlendi"
+    rm "$work/state/ayar.ini"
+done
+mv "$work/saved" "$work/state/ayar.ini"
 
 # An account outside the group: its own copy, a line on how to join, nothing shared touched.
 as "$outsider" "$work/install/RELOKomut" --set-port 2 2>"$work/err" || fail "dışarıdaki hesap"
