@@ -9,7 +9,7 @@ cd "$(dirname "$0")"
 
 relo_install "${RELO_TEST_PACKAGES[@]}"
 relo_build build-bench -DCMAKE_BUILD_TYPE=Release -DRELO_BUILD_TESTS=OFF >/dev/null
-cmake --build build-bench --target relo-bench RELOKomut relo-mqtt relo-web >/dev/null
+cmake --build build-bench --target relo-bench RELOKomut relo-mqtt relo-web relo-sim >/dev/null
 bench=build-bench/bin/relo-bench
 export QT_QPA_PLATFORM=offscreen
 
@@ -23,6 +23,10 @@ echo "| measure | n | median | p99 | worst | floor | median/floor | target | |"
 echo "|---|---|---|---|---|---|---|---|---|"
 "$bench" komut build-bench/bin 40
 "$bench" burst build-bench/bin 5
+# Two accounts sharing one queue: root only (it acts as both accounts).
+if [ "$(id -u)" -eq 0 ]; then
+    bash tests/accounts/tst_sharedstate.sh build-bench/bin bench 5
+fi
 "$bench" mqtt build-bench/bin 40
 "$bench" web build-bench/bin 40
 "$bench" ticks 240

@@ -114,7 +114,11 @@ int setPort(const QString &value)
                               .arg(relo::LastScannedPort));
         return int(relo::ExitStatus::Rejected);
     }
-    const QString folder = relo::settingsFolder(QCoreApplication::applicationDirPath());
+    const relo::SettingsChoice settings =
+        relo::chooseSettingsFolder(QCoreApplication::applicationDirPath());
+    const QString &folder = settings.folder;
+    if (!settings.note.isEmpty())
+        printLine(stderr, settings.note);
     if (!relo::savePortChoice(folder, number)) {
         printLine(stderr, relo::settingsSaveError(folder));
         return int(relo::ExitStatus::NotSaved);
@@ -218,7 +222,13 @@ int main(int argc, char *argv[])
     if (unreachable)
         qInstallMessageHandler(keepOnlySeriousMessages);
 
-    relo::KomutWindow window(command, relo::settingsFolder(QCoreApplication::applicationDirPath()));
+    const relo::SettingsChoice settings =
+        relo::chooseSettingsFolder(QCoreApplication::applicationDirPath());
+    // Why this account does not share the others' state: once, before anything
+    // else is said.
+    if (!settings.note.isEmpty())
+        printLine(stderr, settings.note);
+    relo::KomutWindow window(command, settings.folder);
     if (window.status() == relo::ExitStatus::Rejected && isHeadless()) {
         // No one could close the window.
         printLine(stderr, window.errorText());

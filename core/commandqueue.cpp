@@ -1,5 +1,6 @@
 #include "commandqueue.h"
 
+#include "files.h"
 #include "porterror.h"
 #include "processes.h"
 #include "serialport.h"
@@ -17,6 +18,7 @@ namespace relo {
 namespace {
 
 const QString FolderName = QStringLiteral(".ayar.ini.kuyruk");
+const QString SharedFolderName = QStringLiteral("kuyruk");
 
 } // namespace
 
@@ -39,8 +41,8 @@ CommandQueue::CommandQueue(SerialPort *port, const QString &settingsFolder, QObj
     connect(m_transmitter, &FrameTransmitter::oneShotFinished, this,
             &CommandQueue::onOneShotFinished);
     connect(m_transmitter, &FrameTransmitter::sendFailed, this, [this] {
-        failBatch(QStringLiteral("Port Hatası: %1 gönderim sırasında koptu")
-                      .arg(portName(m_portNumber)));
+        failBatch(
+            QStringLiteral("Port Hatası: %1 gönderim sırasında koptu").arg(portName(m_portNumber)));
     });
 }
 
@@ -51,6 +53,11 @@ CommandQueue::~CommandQueue()
 
 QString CommandQueue::queueFolder(const QString &settingsFolder)
 {
+    // The shared ayar.ini's queue lives in the shared run folder: it need not
+    // outlive a reboot, and its traffic stays out of the folder that the
+    // services watch.
+    if (isSharedStateFolder(settingsFolder))
+        return QDir(sharedRunFolder()).filePath(SharedFolderName);
     return QDir(settingsFolder).filePath(FolderName);
 }
 
@@ -58,9 +65,15 @@ bool CommandQueue::joinFolder()
 {
     if (m_folder.isJoined())
         return true;
-    // Beside ayar.ini where this user may make it; otherwise (an install the user
-    // cannot write, a read-only shipped ayar.ini) in a folder of this user's own.
+    // Its own folder (for the shared ayar.ini in the shared run folder, else
+    // beside ayar.ini) where this user may make it; the shared ayar.ini's queue
+    // beside it, should the run folder be missing; otherwise (an install the
+    // user cannot write, a read-only shipped ayar.ini) in a folder of this
+    // user's own.
     if (m_folder.join(queueFolder(m_settingsFolder)))
+        return true;
+    if (isSharedStateFolder(m_settingsFolder) &&
+        m_folder.join(QDir(m_settingsFolder).filePath(FolderName)))
         return true;
     const QString own = QueueFolder::privateFolderFor(settingsPath(m_settingsFolder));
     return !own.isEmpty() && m_folder.join(own);
@@ -77,12 +90,15 @@ qint64 CommandQueue::processStartTime()
     return started >= 0 ? started : now();
 }
 
-// Processes of the command program (of this user) that started before `before`,
-// and not long ago, and have not joined the queue yet, so are still starting up.
+// Processes of the command program (of this user, or of every account that
+// shares the queue's folder) that started before `before`, and not long ago, and
+// have not joined the queue yet, so are still starting up.
 bool CommandQueue::othersStarting(qint64 before, const QSet<qint64> &joined) const
 {
     const qint64 recent = now() - qint64(StartUpWaitMs) * 1000000;
-    const QList<platform::StartedProcess> processes = platform::processesNamed(StartedByProgram);
+    const QString shared = platform::isSharedFolder(m_folder.path()) ? m_folder.path() : QString();
+    const QList<platform::StartedProcess> processes =
+        platform::processesNamed(StartedByProgram, shared);
     return std::any_of(processes.begin(), processes.end(), [&](const platform::StartedProcess &p) {
         return !joined.contains(p.pid) && p.startNs > recent && p.startNs < before;
     });

@@ -39,9 +39,11 @@ class SerialPort;
 // dropped; a batch it was sending is sent again by the next process. A process
 // waits for as long as the process sending ahead of it makes progress.
 //
-// Where no queue folder can be made beside ayar.ini, the queue lives in a folder
-// of this user's own under $XDG_RUNTIME_DIR or /tmp; where neither can be had,
-// the changes of this process go out on their own, without waiting for others.
+// The queue of the shared ayar.ini of a system-wide install lives in the shared
+// run folder, for every account of its group. Where no queue folder can be made
+// beside ayar.ini, the queue lives in a folder of this user's own under
+// $XDG_RUNTIME_DIR or /tmp; where neither can be had, the changes of this
+// process go out on their own, without waiting for others.
 class CommandQueue : public QObject
 {
     Q_OBJECT
@@ -94,7 +96,8 @@ public:
     void cancel();
 
     bool isSending() const { return m_phase == Phase::Sending; }
-    // The folder of the queue's files beside ayar.ini in `settingsFolder`.
+    // The folder of the queue's files for ayar.ini in `settingsFolder`: beside
+    // it, or for the shared ayar.ini in the shared run folder.
     static QString queueFolder(const QString &settingsFolder);
 
 Q_SIGNALS:

@@ -78,6 +78,9 @@ QString PortRegistry::defaultFile()
     // without a home) the registry beside the program, which an administrator
     // may ship and which is read as far as it can be.
     const QString name = QStringLiteral("portlar.ini");
+    // A system-wide install shares one registry, as it shares ayar.ini.
+    if (settingsPlace(QCoreApplication::applicationDirPath()) == SettingsPlace::Shared)
+        return QDir(sharedStateFolder()).filePath(name);
     const QString own = privateSettingsFolder();
     if (own.isEmpty())
         return QDir(QCoreApplication::applicationDirPath()).filePath(name);

@@ -21,7 +21,8 @@ namespace relo {
 // or not. When all ten are held, the adapter not plugged in that was seen the
 // longest time ago gives its number up.
 //
-// The registry is the file portlar.ini in $XDG_CONFIG_HOME/RELO (~/.config/RELO),
+// The registry is the file portlar.ini beside the shared ayar.ini where the
+// accounts share it (SettingsPlace::Shared), else in $XDG_CONFIG_HOME/RELO (~/.config/RELO),
 // or, for a user who has no such folder and cannot make one, the portlar.ini
 // beside the program, read as far as it can be (numbers given to new adapters
 // then hold for the run); section [Portlar], one line per number: the time the adapter was last

@@ -1,5 +1,7 @@
 #include "queuefolder.h"
 
+#include "processes.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
@@ -110,13 +112,8 @@ bool QueueFolder::writeWhole(const QString &path, const QByteArray &bytes)
     // Written under a name no reader takes for a ticket or a result, then renamed
     // into place, so that readers see the whole file or none of it.
     const QString temporary = filePath(QLatin1Char('~') + m_owner);
-    QFile file(temporary);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(bytes) != bytes.size() || !file.flush()) {
-        file.remove();
+    if (!platform::writeNewFile(temporary, bytes))
         return false;
-    }
-    file.close();
     if (!platform::replaceFile(temporary, path)) {
         QFile::remove(temporary);
         return false;
@@ -150,10 +147,29 @@ bool QueueFolder::ownerAlive(const QString &owner)
     if (owner == m_owner)
         return true;
     const QString path = filePath(owner, AliveSuffix);
-    if (platform::isLockHeld(path))
+    switch (platform::lockState(path)) {
+    case platform::LockState::Held:
         return true;
+    case platform::LockState::Unknown:
+        // Another account's file that this one may not open.
+        if (platform::processExists(owner.section(u'-', 0, 0).toLongLong()))
+            return true;
+        break;
+    case platform::LockState::Free:
+        break;
+    }
     QFile::remove(path);
     return false;
+}
+
+// A queue file of a few bytes; nothing when it is missing or not to be read
+// (a link, a stranger's file in a shared folder).
+std::optional<QByteArray> QueueFolder::readSmall(const QString &path) const
+{
+    QByteArray bytes;
+    if (platform::readFile(path, 64, &bytes) != platform::FileRead::Read)
+        return std::nullopt;
+    return bytes;
 }
 
 QList<Ticket> QueueFolder::waiting(QSet<qint64> *alive)
@@ -192,10 +208,8 @@ QList<Ticket> QueueFolder::waiting(QSet<qint64> *alive)
         }
         if (name.contains(u'.') || QFile::exists(filePath(name, ResultSuffix)))
             continue; // a result, or a ticket already sent
-        QFile file(filePath(name));
-        const QList<QByteArray> fields = file.open(QIODevice::ReadOnly)
-                                             ? file.read(64).simplified().split(' ')
-                                             : QList<QByteArray>();
+        const QList<QByteArray> fields =
+            readSmall(filePath(name)).value_or(QByteArray()).left(64).simplified().split(' ');
         bool channelsOk = false;
         bool statesOk = false;
         const uint channels = fields.value(0).toUInt(&channelsOk);
@@ -225,14 +239,15 @@ std::optional<QByteArray> QueueFolder::takeResult(const QString &ticket)
 {
     if (!isJoined())
         return std::nullopt;
-    QFile result(filePath(ticket, ResultSuffix));
-    if (!result.open(QIODevice::ReadOnly))
+    // An outcome is a status and one line of error.
+    QByteArray text;
+    const QString result = filePath(ticket, ResultSuffix);
+    if (platform::readFile(result, 64 * 1024, &text) != platform::FileRead::Read)
         return std::nullopt;
-    const QByteArray text = result.readAll();
     // The ticket goes before its result: a ticket seen without a result would be
     // taken as still waiting and sent again.
     QFile::remove(filePath(ticket));
-    result.remove();
+    QFile::remove(result);
     return text;
 }
 
@@ -271,10 +286,11 @@ void QueueFolder::forgetUnsaved()
 
 std::optional<Mask> QueueFolder::unsaved(const QByteArray &stamp) const
 {
-    QFile file(filePath(UnsavedFile));
-    if (!isJoined() || !file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> text =
+        isJoined() ? readSmall(filePath(UnsavedFile)) : std::nullopt;
+    if (!text)
         return std::nullopt;
-    const QList<QByteArray> fields = file.read(64).trimmed().split(' ');
+    const QList<QByteArray> fields = text->left(64).trimmed().split(' ');
     bool ok = false;
     const uint mask = fields.value(0).toUInt(&ok);
     if (fields.size() != 2 || fields.at(1) != stamp || !ok || mask > 255)

@@ -41,7 +41,10 @@ struct TicketName
 //                         and the size and time of the ayar.ini it stands in for
 //
 // Locks are released by the system when their process ends, however it ends, so
-// a dead process's tickets are recognised and removed.
+// a dead process's tickets are recognised and removed. In a folder the accounts
+// of a group share, the files are the group's to read and write; a process
+// whose owner file this one may not open is asked after by its id (another
+// account's process is alive when it exists, though it may not be signalled).
 class QueueFolder
 {
 public:
@@ -58,6 +61,7 @@ public:
     bool join(const QString &path);
     void leave();
     bool isJoined() const { return !m_path.isEmpty(); }
+    QString path() const { return m_path; }
 
     // Adds a ticket for `change`; its name, empty when it could not be written.
     QString add(const MaskChange &change, qint64 madeAt);
@@ -86,6 +90,7 @@ private:
     QString filePath(const QString &name, const char *suffix = "") const;
     bool ownerAlive(const QString &owner);
     bool writeWhole(const QString &path, const QByteArray &bytes);
+    std::optional<QByteArray> readSmall(const QString &path) const;
 
     QString m_path;
     QString m_owner;

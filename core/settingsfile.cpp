@@ -1,8 +1,11 @@
 #include "settingsfile.h"
 
 #include "commandgrammar.h"
+#include "files.h"
+#include "permissions.h"
 
 #include <QByteArrayView>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -98,18 +101,48 @@ enum class Load { Missing, Loaded, Failed };
 
 Load loadFile(const QString &path, QByteArray &bytes)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
+    // In a shared folder a link or a stranger's file is not read (see
+    // settingsFileProblem()).
+    switch (platform::readFile(path, MaxFileSize, &bytes)) {
+    case platform::FileRead::Missing:
         return Load::Missing;
-    if (!info.isFile() || info.size() > MaxFileSize)
-        return Load::Failed;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return Load::Failed;
-    bytes = file.read(MaxFileSize + 1);
-    if (file.error() != QFileDevice::NoError || bytes.size() > MaxFileSize)
-        return Load::Failed;
-    return Load::Loaded;
+    case platform::FileRead::Read:
+        return bytes.size() > MaxFileSize ? Load::Failed : Load::Loaded;
+    case platform::FileRead::Link:
+    case platform::FileRead::Outsider:
+    case platform::FileRead::Failed:
+        break;
+    }
+    return Load::Failed;
+}
+
+// Replaces the file at `path` with `bytes` in one step. In a folder shared by
+// several accounts the new file is made beside it by hand, never through a
+// link and open to the group; elsewhere QSaveFile keeps what it keeps (the
+// file's mode, a link's target).
+bool replaceWhole(const QString &path, const QByteArray &bytes)
+{
+    if (platform::isSharedFolder(QFileInfo(path).absolutePath())) {
+        const QString temporary =
+            path + QStringLiteral(".~%1").arg(QCoreApplication::applicationPid());
+        if (!platform::writeNewFile(temporary, bytes, true))
+            return false;
+        if (platform::replaceFile(temporary, path))
+            return true;
+        QFile::remove(temporary);
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    // Flush before commit and check it: a short final write (disk full) in the flush
+    // that commit() does by itself is not reported, and the truncated file would
+    // replace the good one.
+    if (file.write(bytes) != bytes.size() || !file.flush()) {
+        file.cancelWriting();
+        return false;
+    }
+    return file.commit();
 }
 
 // Where RELO/key stands in the file, or where it would go.
@@ -256,17 +289,31 @@ bool writeIniValues(const QString &path, const QString &section,
             return false;
         updated = withSetting(updated, *sectionName, *name, valueBytes);
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    // Flush before commit and check it: a short final write (disk full) in the flush
-    // that commit() does by itself is not reported, and the truncated file would
-    // replace the good one.
-    if (file.write(updated) != updated.size() || !file.flush()) {
-        file.cancelWriting();
-        return false;
+    return replaceWhole(path, updated);
+}
+
+QString settingsFileProblem(const QString &path)
+{
+    QByteArray bytes;
+    switch (platform::readFile(path, 0, &bytes)) {
+    case platform::FileRead::Link:
+        return QStringLiteral("%1 sembolik bağ olduğu için kullanılmadı: paylaşılan klasörde "
+                              "bağlar izlenmez; bağı silin")
+            .arg(path);
+    case platform::FileRead::Outsider: {
+        const QString group = platform::fileGroup(QFileInfo(path).absolutePath())
+                                  .value_or(platform::FileGroup{})
+                                  .name;
+        return QStringLiteral("%1 kullanılmadı: %2 grubunun dışından birine ait ya da herkese "
+                              "yazılabilir; dosyayı silin ya da sahibini ve izinlerini düzeltin")
+            .arg(path, group);
     }
-    return file.commit();
+    case platform::FileRead::Read:
+    case platform::FileRead::Missing:
+    case platform::FileRead::Failed:
+        break;
+    }
+    return {};
 }
 
 bool writeSetting(const QString &folder, const QString &key, const QString &value)

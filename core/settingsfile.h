@@ -46,6 +46,11 @@ std::optional<QStringList> readIniValues(const QString &path, const QString &sec
 bool writeIniValues(const QString &path, const QString &section,
                     const QList<std::pair<QString, QString>> &values, bool fresh = false);
 
+// One line for standard error when the file at `path` lies in a folder several
+// accounts share and is not used for safety (a symbolic link, a file of someone
+// outside the folder's group); empty otherwise.
+QString settingsFileProblem(const QString &path);
+
 // The strict conversion of a stored value: blanks around the number allowed, a
 // fraction rounded down ("3.7" -> 3), empty, non-numeric or outside the signed
 // 16-bit range -> nothing.

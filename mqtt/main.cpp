@@ -31,7 +31,9 @@ int main(int argc, char *argv[])
 
     // The folder of ayar.ini, RELOKomut's own: beside the program where that is
     // writable, else the user's configuration folder.
-    const QString settingsFolder = relo::settingsFolder(QCoreApplication::applicationDirPath());
+    const relo::SettingsChoice settings =
+        relo::chooseSettingsFolder(QCoreApplication::applicationDirPath());
+    const QString settingsFolder = settings.folder;
     const QString settingsFile = relo::settingsPath(settingsFolder);
     const std::optional<QStringList> iniValues =
         relo::readIniValues(settingsFile, relo::BridgeSection, relo::BridgeKeys);
@@ -54,6 +56,9 @@ int main(int argc, char *argv[])
     case relo::ParsedOptions::Run:
         break;
     }
+    // Why this account does not share the others' state, once, in the log.
+    if (!settings.note.isEmpty())
+        printLine(stderr, settings.note);
     if (!iniValues) {
         printLine(stderr, QStringLiteral("ayar.ini okunamadı: %1").arg(settingsFile));
         return 1;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace relo::platform {
@@ -35,9 +36,11 @@ private:
     int m_fd = -1;
 };
 
-// Whether a process holds a lock on the file at `path`: false for a file that
-// no one locks, or that cannot be opened.
-bool isLockHeld(const QString &path);
+// Whether a process holds a lock on the file at `path`. Unknown when the file is
+// there but may not be opened (another account's file, closed to this one):
+// that says nothing about its process.
+enum class LockState { Free, Held, Unknown };
+LockState lockState(const QString &path);
 
 // Moves the file `from` over `to` in one step: readers see the old file or the
 // new one, never a part.
@@ -51,5 +54,34 @@ bool makeFolder(const QString &path, bool privateToUser = false);
 
 // This user's number, for names of per-user files.
 QString userId();
+
+// A folder where accounts meet: one that its group (or anyone) may write, as the
+// shared state of a system-wide install (mode 2775). Files in such a folder are
+// handled with care by the functions below: opened only as themselves, never
+// through a symbolic link; taken only from root or a member of the folder's
+// group, and only when nobody else may write them; made writable by the group
+// whatever the umask, so that every member can use them. Elsewhere they behave
+// as ordinary opens do.
+bool isSharedFolder(const QString &folder);
+
+enum class FileRead {
+    Read,
+    Missing,
+    Link,     // a symbolic link in a shared folder: not followed
+    Outsider, // in a shared folder, owned by (or writable for) someone outside its group
+    Failed,   // not a regular file, or it could not be read
+};
+// Reads up to `maxSize` bytes of the file at `path` into `bytes` (one byte more
+// when the file is longer, so that the caller can tell).
+FileRead readFile(const QString &path, qint64 maxSize, QByteArray *bytes);
+
+// Writes `bytes` as a new file at `path`, a file or link there removed first;
+// never through a link. In a shared folder the file is made group-writable.
+// `durable`: on the disk before this returns (for a file that replaces another).
+bool writeNewFile(const QString &path, const QByteArray &bytes, bool durable = false);
+
+// Moves the file `from` to `to` unless `to` exists (false then: the file there
+// stays). `from` is gone either way.
+bool placeFile(const QString &from, const QString &to);
 
 } // namespace relo::platform

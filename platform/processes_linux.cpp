@@ -1,9 +1,14 @@
 #include "processes.h"
 
+#include "permissions.h"
+
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QString>
 
+#include <cerrno>
+#include <csignal>
 #include <ctime>
 
 #include <sys/stat.h>
@@ -52,9 +57,14 @@ qint64 processStartNs()
     return startTimeOf(QStringLiteral("/proc/self/stat"));
 }
 
-QList<StartedProcess> processesNamed(const QByteArray &name)
+QList<StartedProcess> processesNamed(const QByteArray &name, const QString &sharedFolder)
 {
     QList<StartedProcess> found;
+    struct stat folder
+    {};
+    const bool shared = !sharedFolder.isEmpty() &&
+                        ::stat(QFile::encodeName(sharedFolder).constData(), &folder) == 0;
+    QHash<uint, bool> sharing; // account -> whether it shares the folder
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
     for (const QString &entry : entries) {
         bool isPid = false;
@@ -62,15 +72,28 @@ QList<StartedProcess> processesNamed(const QByteArray &name)
         struct stat info
         {};
         if (!isPid || pid == ::getpid() ||
-            ::stat(QFile::encodeName(QStringLiteral("/proc/") + entry).constData(), &info) != 0 ||
-            info.st_uid != ::getuid())
+            ::stat(QFile::encodeName(QStringLiteral("/proc/") + entry).constData(), &info) != 0)
             continue;
+        if (shared) {
+            auto account = sharing.find(info.st_uid);
+            if (account == sharing.end())
+                account = sharing.insert(info.st_uid, accountInGroup(info.st_uid, folder.st_gid));
+            if (!account.value())
+                continue;
+        } else if (info.st_uid != ::getuid()) {
+            continue;
+        }
         QByteArray program;
         const qint64 started = startTimeOf(QStringLiteral("/proc/%1/stat").arg(entry), &program);
         if (program == name && started >= 0)
             found.append({pid, started});
     }
     return found;
+}
+
+bool processExists(qint64 pid)
+{
+    return pid > 0 && (::kill(pid_t(pid), 0) == 0 || errno == EPERM);
 }
 
 } // namespace relo::platform

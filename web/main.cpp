@@ -34,7 +34,9 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationVersion(relo::WebServer::version());
 
     // The folder of ayar.ini, RELOKomut's own.
-    const QString settingsFolder = relo::settingsFolder(QCoreApplication::applicationDirPath());
+    const relo::SettingsChoice settings =
+        relo::chooseSettingsFolder(QCoreApplication::applicationDirPath());
+    const QString settingsFolder = settings.folder;
     const QString settingsFile = relo::settingsPath(settingsFolder);
     const std::optional<QStringList> iniValues =
         relo::readIniValues(settingsFile, relo::WebSection, relo::WebKeys);
@@ -60,6 +62,9 @@ int main(int argc, char *argv[])
     case relo::ParsedWebOptions::Run:
         break;
     }
+    // Why this account does not share the others' state, once, in the log.
+    if (!settings.note.isEmpty())
+        printLine(stderr, settings.note);
     if (!iniValues) {
         printLine(stderr, QStringLiteral("ayar.ini okunamadı: %1").arg(settingsFile));
         return 1;

@@ -1,0 +1,129 @@
+// Where the state lives, and the care taken in a folder several accounts share:
+// a folder of this user's own, writable by its group, stands for the shared one.
+
+#include "queuefolder.h"
+#include "settingsfile.h"
+#include "settingsfolder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using relo::SettingsPlace;
+
+class TestSharedFolder : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void place_data();
+    void place();
+    void files_data();
+    void files();
+    void otherAccountAlive_data();
+    void otherAccountAlive();
+};
+
+void TestSharedFolder::place_data()
+{
+    QTest::addColumn<bool>("writable");
+    QTest::addColumn<bool>("rootInRootsFolder");
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<bool>("member");
+    QTest::addColumn<SettingsPlace>("place");
+    QTest::newRow("own install") << true << false << true << true << SettingsPlace::ProgramFolder;
+    QTest::newRow("member") << false << false << true << true << SettingsPlace::Shared;
+    QTest::newRow("outsider") << false << false << true << false << SettingsPlace::Private;
+    QTest::newRow("no shared folder") << false << false << false << true << SettingsPlace::Private;
+    QTest::newRow("root, system install") << true << true << true << true << SettingsPlace::Shared;
+    QTest::newRow("root, no shared folder")
+        << true << true << false << true << SettingsPlace::ProgramFolder;
+}
+
+void TestSharedFolder::place()
+{
+    QFETCH(bool, writable);
+    QFETCH(bool, rootInRootsFolder);
+    QFETCH(bool, exists);
+    QFETCH(bool, member);
+    QFETCH(SettingsPlace, place);
+    QCOMPARE(relo::choosePlace({writable, rootInRootsFolder, exists, member}), place);
+}
+
+// ayar.ini in a group-writable folder: what is read, what a save does.
+void TestSharedFolder::files_data()
+{
+    QTest::addColumn<QString>("planted"); // "", "link", "open to all"
+    QTest::addColumn<bool>("saved");
+    QTest::addColumn<QString>("problem"); // a part of the line that says why
+    QTest::newRow("a file of the group's") << "" << true << "";
+    QTest::newRow("a link") << "link" << false << "sembolik bağ";
+    QTest::newRow("writable by anyone") << "open to all" << false << "herkese yazılabilir";
+}
+
+void TestSharedFolder::files()
+{
+    QFETCH(QString, planted);
+    QFETCH(bool, saved);
+    QFETCH(QString, problem);
+    QTemporaryDir dir;
+    const QString shared = dir.filePath(QStringLiteral("ortak"));
+    const QString ini = relo::settingsPath(shared);
+    const QString target = dir.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkdir(shared) && ::chmod(QFile::encodeName(shared).constData(), 02770) == 0);
+    QVERIFY(relo::writeIniValues(target, relo::SettingsSection, {{relo::PortDataKey, "7"}}));
+    QVERIFY(planted == u"link" ? QFile::link(target, ini) : QFile::copy(target, ini));
+    if (planted == u"open to all")
+        QVERIFY(::chmod(QFile::encodeName(ini).constData(), 0666) == 0);
+
+    // Whatever this process's umask, the group may write what it makes.
+    const mode_t umask = ::umask(077);
+    QCOMPARE(relo::writeSetting(shared, relo::PortDataKey, QStringLiteral("5")), saved);
+    ::umask(umask);
+    QCOMPARE(relo::savedMask(shared), relo::Mask(saved ? 5 : 0));
+    QVERIFY(relo::settingsSaveError(shared).contains(problem));
+    QCOMPARE(relo::settingsFileProblem(ini).isEmpty(), problem.isEmpty());
+    QCOMPARE(relo::readIniValues(target, relo::SettingsSection, {relo::PortDataKey}),
+             QStringList{"7"});
+    struct stat info
+    {};
+    QVERIFY(::lstat(QFile::encodeName(ini).constData(), &info) == 0);
+    QCOMPARE(info.st_mode & 0777, mode_t(saved ? 0664 : planted == u"link" ? 0777 : 0666));
+}
+
+// Another account's owner file that this one may not open: its process is
+// asked after by id, so a live one keeps its tickets and a dead one loses them.
+void TestSharedFolder::otherAccountAlive_data()
+{
+    QTest::addColumn<qint64>("pid");
+    QTest::addColumn<int>("kept");
+    QTest::newRow("alive, not to be signalled") << qint64(1) << 1;
+    QTest::newRow("ended") << qint64(0x3fffffff) << 0;
+}
+
+void TestSharedFolder::otherAccountAlive()
+{
+    if (::geteuid() == 0)
+        QSKIP("root opens every file");
+    QFETCH(qint64, pid);
+    QFETCH(int, kept);
+    QTemporaryDir dir;
+    relo::QueueFolder queue;
+    QVERIFY(queue.join(dir.filePath(QStringLiteral("kuyruk"))));
+    const QString owner = QStringLiteral("%1-0badf00d").arg(pid);
+    const QString alive = queue.path() + u'/' + owner + QStringLiteral(".canli");
+    const QString ticket = queue.path() + u'/' + relo::TicketName{1, 1, owner}.toString();
+    QFile file(ticket);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("1 1\n") > 0);
+    file.close();
+    QVERIFY(QFile(alive).open(QIODevice::WriteOnly));
+    QVERIFY(QFile::setPermissions(alive, QFile::Permissions()));
+    QCOMPARE(queue.waiting().size(), kept);
+    QCOMPARE(QFile::exists(ticket), kept == 1);
+}
+
+QTEST_GUILESS_MAIN(TestSharedFolder)
+#include "tst_sharedfolder.moc"
