@@ -93,6 +93,7 @@ run_unit() {
     envfile=$(sed -n 's/^EnvironmentFile=-\{0,1\}//p' "$file")
     (
         set -a
+        # shellcheck source=/dev/null
         . "$envfile"
         set +a
         while IFS= read -r key; do env+=("$key=${!key}"); done < <(sed -n 's/^\([A-Za-z_][A-Za-z0-9_]*\)=.*/\1/p' "$envfile")
