@@ -9,7 +9,10 @@
 #   2. Run as root only: the end-to-end suites (CTest label e2e) once more as the
 #      ordinary user relo-test, created when missing, because root passes through
 #      exclusive opens, lock files and folder permissions that hold a user back.
-#   3. build-asan/: every suite again, built with AddressSanitizer and
+#   3. Run as root (or with RELO_ARM64=1): the arm64 package, cross-built in
+#      build-arm64/ and checked, its suites that need no window run under
+#      qemu-user (tools/cross-arm64.sh --test; RELO_SKIP_ARM64=1 leaves it out).
+#   4. build-asan/: every suite again, built with AddressSanitizer and
 #      UndefinedBehaviorSanitizer (RELO_SKIP_SANITIZERS=1 leaves it out).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -25,11 +28,14 @@ hata sayarak derler ve bütün testleri çalıştırır. root olarak çalıştı
 uca testler (e2e etiketi) bir kez de sıradan kullanıcı relo-test olarak çalışır;
 kullanıcı yoksa oluşturulur. Yine yalnız root olarak paket testi (package
 etiketi) Debian paketini yapar, lintian ile denetler, kurar, geçici bir
-kullanıcıyla dener ve kaldırır. Ardından her şey build-asan/ dizininde
-AddressSanitizer ve UndefinedBehaviorSanitizer ile bir kez daha derlenip
-çalıştırılır.
+kullanıcıyla dener ve kaldırır. root olarak (ya da RELO_ARM64=1 ile) arm64
+paketi build-arm64/ dizininde çapraz derlenir, denetlenir ve pencere
+gerektirmeyen testleri qemu-user altında çalışır (tools/cross-arm64.sh --test).
+Ardından her şey build-asan/ dizininde AddressSanitizer ve
+UndefinedBehaviorSanitizer ile bir kez daha derlenip çalıştırılır.
 
   RELO_SKIP_SANITIZERS=1 ./test.sh   sanitizer turunu atlar (hızlı yerel deneme)
+  RELO_SKIP_ARM64=1 ./test.sh        arm64 turunu atlar
 EOF
     exit 0
     ;;
@@ -68,6 +74,9 @@ relo_build build -DRELO_WARNINGS_AS_ERRORS=ON
 ctest --test-dir build --output-on-failure
 if [ "$(id -u)" -eq 0 ]; then
     run_e2e_unprivileged
+fi
+if [ "${RELO_SKIP_ARM64:-0}" != 1 ] && { [ "$(id -u)" -eq 0 ] || [ "${RELO_ARM64:-0}" = 1 ]; }; then
+    tools/cross-arm64.sh --test
 fi
 
 if [ "${RELO_SKIP_SANITIZERS:-0}" != 1 ]; then

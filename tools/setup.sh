@@ -13,7 +13,13 @@ RELO_PACKAGING_PACKAGES=("${RELO_PACKAGES[@]}" dpkg-dev file)
 # its manual page up with man; relo-web's page is tested in a real browser:
 # headless Chromium driven by Selenium.
 RELO_TEST_PACKAGES=("${RELO_PACKAGING_PACKAGES[@]}" mosquitto lintian man-db chromium chromium-driver
-    python3-selenium)
+    python3-selenium curl)
+# The arm64 package (tools/cross-arm64.sh): the cross compiler, the :arm64 build
+# dependencies beside the machine's own (their Qt tools, moc and rcc, serve
+# both), and qemu-user, which runs the arm64 test suites.
+RELO_ARM64_PACKAGES=("${RELO_PACKAGING_PACKAGES[@]}" crossbuild-essential-arm64 qemu-user lintian
+    qt6-base-dev:arm64 qt6-serialport-dev:arm64 libmosquitto-dev:arm64 qt6-httpserver-dev:arm64
+    qt6-websockets-dev:arm64)
 
 relo_missing_packages() {
     local pkg

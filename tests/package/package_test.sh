@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The Debian package as a user meets it: made by cpack from this build tree,
 # checked with lintian, installed with apt-get, used by an ordinary user with a
-# home of their own, then purged. Needs root. Whatever step fails, the trap
-# purges the package and removes the user and the files it made, so the machine
-# is left as it was found.
+# home of their own; then as a home server: the system services' account,
+# folders, units and their hardening, a password set with relo-parola, and each
+# unit's command run as the unit would run it (systemd need not be running);
+# upgraded over itself with a higher revision, and purged. Needs root. Whatever
+# step fails, the trap purges the package and removes the users and the files
+# it made, so the machine is left as it was found.
 #
 #   package_test.sh BUILD_DIR SOURCE_DIR
 set -euo pipefail
@@ -22,7 +25,7 @@ if [ "$(id -u)" -ne 0 ]; then
     echo "paket testi atlandı: paketi kurup kaldırmak root ister (CI ./test.sh'ı root olarak çalıştırır)"
     exit 77
 fi
-for tool in cpack dpkg-deb dpkg-shlibdeps lintian apt-get man setpriv useradd; do
+for tool in cpack dpkg-deb dpkg-shlibdeps lintian apt-get man setpriv useradd systemd-analyze curl; do
     command -v "$tool" >/dev/null || fail "$tool bulunamadı (tools/setup.sh, RELO_TEST_PACKAGES)"
 done
 state=$(dpkg-query -W -f='${db:Status-Status}' relo 2>/dev/null || true)
@@ -39,19 +42,27 @@ cd "$work"
 home=$work/home
 installed=0
 made_user=0
+had_relo=0
+id -u relo >/dev/null 2>&1 && had_relo=1
 sim_pid=
+web_pid=
+mqtt_pid=
 cleanup() {
-    local status=$?
-    if [ -n "$sim_pid" ]; then
-        kill "$sim_pid" 2>/dev/null || true
-        wait "$sim_pid" 2>/dev/null || true
-    fi
+    local status=$? pid
+    for pid in $web_pid $mqtt_pid $sim_pid; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
     if [ "$installed" = 1 ]; then
         echo "paket testi: relo paketi kaldırılıyor"
         apt-get purge -y -qq -o DPkg::Lock::Timeout=120 relo >/dev/null || status=1
     fi
     if [ "$made_user" = 1 ]; then
         userdel "$user" || status=1
+    fi
+    # The package keeps its service account on purge; the test made it.
+    if [ "$had_relo" = 0 ] && id -u relo >/dev/null 2>&1; then
+        userdel relo || status=1
     fi
     rm -rf "$work"
     exit "$status"
@@ -72,6 +83,47 @@ as_user=(setpriv --reuid="$user" --regid="$user" --init-groups env -i HOME="$hom
     LANG=C.UTF-8 PATH=/usr/bin:/bin XDG_RUNTIME_DIR="$work/run" TMPDIR="$work/run")
 as_user() { "${as_user[@]}" "$@"; }
 
+# run_unit UNIT LOG: starts the unit's ExecStart in the background as systemd
+# would: as its User and Group with their groups and its UMask, with only its
+# Environment= and EnvironmentFile= besides what systemd gives every service,
+# an unbraced $VARIABLE split at blanks. The program's pid goes into unit_pid.
+run_unit() {
+    local file=/usr/lib/systemd/system/$1 key env=() envfile
+    while IFS= read -r key; do env+=("$key"); done < <(sed -n 's/^Environment=//p' "$file")
+    envfile=$(sed -n 's/^EnvironmentFile=-\{0,1\}//p' "$file")
+    (
+        set -a
+        # shellcheck source=/dev/null
+        . "$envfile"
+        set +a
+        while IFS= read -r key; do env+=("$key=${!key}"); done < <(sed -n 's/^\([A-Za-z_][A-Za-z0-9_]*\)=.*/\1/p' "$envfile")
+        umask "$(sed -n 's/^UMask=//p' "$file")"
+        eval "set -- $(sed -n 's/^ExecStart=//p' "$file")"
+        user=$(sed -n 's/^User=//p' "$file")
+        exec setpriv --reuid="$user" --regid="$(sed -n 's/^Group=//p' "$file")" --init-groups \
+            env -i HOME=/nonexistent USER="$user" LOGNAME="$user" SHELL=/usr/sbin/nologin LANG=C.UTF-8 \
+            PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin "${env[@]}" "$@"
+    ) >"$2" 2>&1 &
+    unit_pid=$!
+}
+
+# wait_for FILE PATTERN [PID]: until a line of FILE matches (10 s at most, or
+# until PID ends).
+wait_for() {
+    for _ in $(seq 100); do
+        grep -q -- "$2" "$1" 2>/dev/null && return 0
+        [ -z "${3:-}" ] || kill -0 "$3" 2>/dev/null || break
+        sleep 0.1
+    done
+    cat "$1" >&2
+    return 1
+}
+
+# The services' state, options and passwords, with owners and modes.
+server_files() {
+    find /var/lib/relo /etc/relo -type f -printf '%p %u:%g %m ' -exec sha256sum {} \; | sort
+}
+
 # Made as `cmake --build build --target package` makes it, into a folder of its own.
 version=$("$build/bin/RELOKomut" --version | cut -d' ' -f2)
 cpack --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 ||
@@ -91,11 +143,24 @@ depends=$(dpkg-deb -f "$deb" Depends)
     fail "Depends kitaplıklardan çıkarılmamış: $depends"
 [ "$(dpkg-deb -f "$deb" Suggests)" = mosquitto ] || fail "Suggests: mosquitto değil"
 
-# Every file under /usr; each program built here with its manual page and unit.
+# Every file under /usr but the services' options, which are conffiles; each
+# program built here with its manual page and unit.
 dpkg-deb -c "$deb" | awk '{ print substr($6, 2) }' >"$work/contents"
-grep -v '^/usr/' "$work/contents" && fail "/usr dışında dosyalar var"
+conffiles=(/etc/relo/relo-web.conf /etc/relo/relo-mqtt.conf)
+grep -v -e '^/usr/' -e '^/etc/$' -e '^/etc/relo/$' "$work/contents" | grep -vxF -e "${conffiles[0]}" -e "${conffiles[1]}" &&
+    fail "/usr dışında dosyalar var"
+[ "$(dpkg-deb -I "$deb" conffiles)" = "$(printf '%s\n' "${conffiles[@]}")" ] || fail "conffiles: ${conffiles[*]} değil"
+units=(relo-web.service relo-mqtt.service)
 expected=(/usr/share/doc/relo/copyright /usr/share/doc/relo/changelog.Debian.gz
-    /usr/share/applications/relo.desktop /usr/share/applications/relokomut.desktop)
+    /usr/share/applications/relo.desktop /usr/share/applications/relokomut.desktop
+    /usr/lib/sysusers.d/relo.conf /usr/sbin/relo-parola /usr/share/man/man8/relo-parola.8.gz
+    /usr/lib/systemd/system/relo-web.service /usr/lib/systemd/system/relo-mqtt.service)
+# With the shared state in this tree, its tmpfiles.d entry makes the folders.
+shared_state=0
+if [ -e "$source/cmake/SharedState.cmake" ]; then
+    shared_state=1
+    expected+=(/usr/lib/tmpfiles.d/relo.conf)
+fi
 for program in "${programs[@]}"; do
     [ -e "$build/bin/$program" ] || continue
     expected+=("/usr/bin/$program" "/usr/share/man/man1/$program.1.gz")
@@ -106,8 +171,8 @@ done
 for path in "${expected[@]}"; do
     grep -qxF "$path" "$work/contents" || fail "pakette yok: $path"
 done
-grep '\.service$' "$work/contents" | grep -v '^/usr/lib/systemd/user/' &&
-    fail "systemd birimi /usr/lib/systemd/user dışında"
+grep '\.service$' "$work/contents" | grep -v '^/usr/lib/systemd/\(user\|system\)/' &&
+    fail "systemd birimi /usr/lib/systemd/user ve system dışında"
 
 root_ini=${HOME:-/root}/.config/RELO/ayar.ini
 root_ini_before=$(sha256sum "$root_ini" 2>/dev/null || true)
@@ -148,10 +213,110 @@ kill "$sim_pid"
 wait "$sim_pid" || true
 sim_pid=
 
+# The home server: the account, its folders, the units.
+id -nG relo | tr ' ' '\n' | grep -qx dialout || fail "relo hesabı yok ya da dialout grubunda değil"
+for dir in /var/lib/relo /run/relo; do
+    [ "$(stat -c '%U:%G %a' "$dir")" = "root:dialout 2775" ] || fail "$dir: $(stat -c '%U:%G %a' "$dir")"
+done
+(cd /usr/lib/systemd/system && systemd-analyze verify "${units[@]}") >"$work/verify.log" 2>&1 ||
+    { cat "$work/verify.log"; fail "systemd-analyze verify"; }
+for unit in "${units[@]}"; do
+    exposure=$(systemd-analyze security --offline=true "/usr/lib/systemd/system/$unit" 2>&1 |
+        sed -n 's/^→ Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+    awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 3.0) }' ||
+        fail "$unit: systemd-analyze security $exposure (en çok 3.0)"
+done
+
+# relo-parola writes only a password given twice alike that the programs can
+# read back (at most 4096 bytes with its line end), for root and relo only.
+long=$(head -c 4096 /dev/zero | tr '\0' x)
+for refused in "bir:başka" ":" "$long:$long"; do
+    printf '%s\n' "${refused%%:*}" "${refused#*:}" | relo-parola web >/dev/null 2>&1 &&
+        fail "relo-parola kabul etti: ${refused:0:20}"
+done
+[ ! -e /etc/relo/web-parola ] || fail "reddedilen parola yazıldı"
+password='uzun bir parola'
+for service in web mqtt; do
+    printf '%s\n%s\n' "$password" "$password" | relo-parola "$service" >/dev/null || fail "relo-parola $service"
+    [ "$(stat -c '%U:%G %a' "/etc/relo/$service-parola")" = "root:relo 640" ] ||
+        fail "/etc/relo/$service-parola: $(stat -c '%U:%G %a' "/etc/relo/$service-parola")"
+done
+[ "$(cat /etc/relo/web-parola)" = "$password" ] || fail "web-parola parolayı tutmuyor"
+
+# The radio module: relo-sim's terminal made a serial device of the group.
+relo-sim >"$work/sim.log" 2>&1 &
+sim_pid=$!
+wait_for "$work/sim.log" '^Port: ' "$sim_pid" || fail "relo-sim port vermedi"
+pty=$(sed -n 's/^Port: //p' "$work/sim.log")
+chgrp dialout "$pty" && chmod 660 "$pty"
+# What an administrator changes in the options: the port, and a free network port.
+sed -i "s/:8080 /:0 /; s|^#RELO_COM1=.*|RELO_COM1=$pty|" /etc/relo/relo-web.conf
+mqtt_port=$(/usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+sed -i "s/^RELO_MQTT_OPTIONS=.*/RELO_MQTT_OPTIONS=\"--host 127.0.0.1 --port $mqtt_port\"/; s|^#RELO_COM1=.*|RELO_COM1=$pty|" \
+    /etc/relo/relo-mqtt.conf
+
+run_unit relo-web.service "$work/web.log"
+web_pid=$unit_pid
+wait_for "$work/web.log" ' başladı: ' "$web_pid" || fail "relo-web hizmeti başlamadı"
+web_port=$(sed -n 's|.* başladı: http://0\.0\.0\.0:\([0-9]*\)/, parola ile,.*|\1|p' "$work/web.log")
+[ -n "$web_port" ] || fail "relo-web her ağda parolayla dinlemiyor: $(cat "$work/web.log")"
+api=http://127.0.0.1:$web_port/api
+[ "$(curl -s -o /dev/null -w '%{http_code}' -X PUT -d ON "$api/channels/3")" = 401 ] ||
+    fail "relo-web parolasız değişikliği kabul etti"
+answer=$(curl -s -w ' %{http_code}' -X PUT -H "Authorization: Bearer $password" -d ON "$api/channels/3")
+[[ $answer == *' 200' ]] || fail "PUT /api/channels/3: $answer"
+wait_for "$work/sim.log" 'maske=4  açık: 3$' || fail "relo-web'in çerçeveleri gelmedi"
+for _ in $(seq 50); do
+    [ "$(grep -c 'maske=4  açık: 3$' "$work/sim.log")" -ge 4 ] && break
+    sleep 0.1
+done
+[ "$(grep -c 'maske=4  açık: 3$' "$work/sim.log")" = 4 ] || { cat "$work/sim.log"; fail "dört çerçeve değil"; }
+
+# relo-mqtt reaches its broker as the service.
+mosquitto -p "$mqtt_port" >"$work/broker.log" 2>&1 &
+broker_pid=$!
+run_unit relo-mqtt.service "$work/mqtt.log"
+mqtt_pid=$unit_pid
+wait_for "$work/mqtt.log" 'Aracıya bağlanıldı' "$mqtt_pid" || fail "relo-mqtt hizmeti aracıya bağlanmadı"
+kill "$mqtt_pid" "$broker_pid"
+wait "$mqtt_pid" "$broker_pid" || true
+mqtt_pid=
+
+# One board, one state: an ordinary user of the group switches, the page sees it.
+if [ "$shared_state" = 1 ]; then
+    usermod -a -G dialout "$user"
+    "$source/tests/package/live_state.py" "$web_port" "$password" 5 >"$work/live.log" 2>&1 &
+    live_pid=$!
+    wait_for "$work/live.log" '^state' "$live_pid" || fail "/api/live durum vermedi"
+    as_user RELO_COM1="$pty" RELOKomut 05-1 >/dev/null || fail "grubun kullanıcısının RELOKomut 05-1'i: durum $?"
+    wait "$live_pid" || fail "/api/live 5. çıkışı göstermedi: $(cat "$work/live.log")"
+fi
+kill "$web_pid" "$sim_pid"
+wait "$web_pid" "$sim_pid" || true
+web_pid=
+sim_pid=
+
+# An upgrade to a higher revision of the same package keeps state, options and
+# passwords; so does removing it. Purging takes them.
+dpkg-deb -R "$deb" "$work/next"
+sed -i "s/^Version: .*/&.1/" "$work/next/DEBIAN/control"
+dpkg-deb -b "$work/next" "$work/next.deb" >/dev/null
+kept=$(server_files)
+for step in "install $work/next.deb" "remove relo"; do
+    # shellcheck disable=SC2086
+    DEBIAN_FRONTEND=noninteractive apt-get $step -y -qq -o DPkg::Lock::Timeout=120 >"$work/apt.log" 2>&1 ||
+        { cat "$work/apt.log"; fail "apt-get $step başarısız"; }
+    [ "$(server_files)" = "$kept" ] || fail "apt-get $step ayarları değiştirdi: $(diff <(echo "$kept") <(server_files))"
+done
+
 user_ini_before=$(sha256sum "$ini")
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq -o DPkg::Lock::Timeout=120 relo >"$work/apt.log" 2>&1 ||
     { cat "$work/apt.log"; fail "apt-get purge başarısız"; }
 installed=0
+for path in /var/lib/relo /run/relo /etc/relo; do
+    [ ! -e "$path" ] || fail "kaldırmadan kaldı: $path"
+done
+id -u relo >/dev/null || fail "relo hesabı silindi (Debian sistem hesaplarını tutar)"
 [ "$(dpkg-query -W -f='${db:Status-Status}' relo 2>/dev/null || echo not-installed)" = not-installed ] ||
     fail "relo paketi kaldırılmadı"
 while read -r path; do
