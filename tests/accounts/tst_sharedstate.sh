@@ -116,8 +116,10 @@ burst || fail "sekiz komuttan biri başarısız"
 until10s eval '[ "$(masks | tail -1)" = 252 ]' || fail "telde son maske $(masks | tail -1)"
 
 # The files are the group's, the folders keep their setgid bit.
-modes=$(stat -c '%a %G' "$work/state/ayar.ini" "$work/run/kuyruk" | tr '\n' ' ')
-[ "$modes" = "664 $group 2775 $group " ] || fail "izinler: $modes"
+# One queue for both accounts: none beside ayar.ini.
+modes=$(stat -c '%a %G' "$work/state/ayar.ini" "$work/run/kuyruk" "$work/run/kuyruk/sira" | tr '\n' ' ')
+[ "$modes" = "664 $group 2775 $group 664 $group " ] || fail "izinler: $modes"
+[ ! -e "$work/state/.ayar.ini.kuyruk" ] || fail "ikinci bir kuyruk"
 
 # A link planted in place of ayar.ini, or a file of someone outside the group,
 # is neither used nor replaced, and the program says why.
