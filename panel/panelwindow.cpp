@@ -127,13 +127,12 @@ PanelWindow::~PanelWindow()
 
 QString PanelWindow::version()
 {
-    return versionText(PanelVersion::Major, PanelVersion::Minor, PanelVersion::Revision);
+    return QLatin1String(PanelVersion::Text);
 }
 
 QString PanelWindow::versionTitle()
 {
-    return relo::versionTitle(QStringLiteral("RELO"), PanelVersion::Major, PanelVersion::Minor,
-                              PanelVersion::Revision);
+    return relo::versionTitle(QStringLiteral("RELO"), PanelVersion::Text);
 }
 
 void PanelWindow::buildPortArea()

@@ -122,10 +122,7 @@ int main(int argc, char *argv[])
             return 0;
         }
         if (arg == QLatin1String("--version")) {
-            printLine(stdout, QStringLiteral("relo-sim %1.%2.%3")
-                                  .arg(relo::SimVersion::Major)
-                                  .arg(relo::SimVersion::Minor)
-                                  .arg(relo::SimVersion::Revision));
+            printLine(stdout, QStringLiteral("relo-sim ") + QLatin1String(relo::SimVersion::Text));
             return 0;
         }
         if (arg == QLatin1String("--port") || arg.startsWith(QLatin1String("--port="))) {
