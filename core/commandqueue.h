@@ -94,6 +94,9 @@ public:
     void cancel();
 
     bool isSending() const { return m_phase == Phase::Sending; }
+    // The mask the outputs were last set to through this queue: PortData, unless
+    // a batch since could not be saved in ayar.ini and the file is as it was.
+    Mask savedMask() const;
     // The folder of the queue's files beside ayar.ini in `settingsFolder`.
     static QString queueFolder(const QString &settingsFolder);
 
@@ -136,7 +139,6 @@ private:
     void report(const QList<int> &ids, Outcome outcome, const QString &error);
     void releasePort();
     QByteArray settingsStamp() const;
-    Mask savedMask() const;
 
     SerialPort *const m_port;
     const QString m_settingsFolder;

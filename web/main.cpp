@@ -4,28 +4,15 @@
 
 #include "portregistry.h"
 #include "realserialport.h"
-#include "settingsfile.h"
+#include "servicecore.h"
+#include "serviceoptions.h"
 #include "settingsfolder.h"
-#include "stopsignals.h"
 #include "weboptions.h"
 #include "webserver.h"
 
 #include <QCoreApplication>
 
-#include <csignal>
-#include <cstdio>
 #include <memory>
-
-namespace {
-
-void printLine(FILE *stream, const QString &line)
-{
-    std::fputs(line.toUtf8().constData(), stream);
-    std::fputc('\n', stream);
-    std::fflush(stream);
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -35,56 +22,24 @@ int main(int argc, char *argv[])
 
     // The folder of ayar.ini, RELOKomut's own.
     const QString settingsFolder = relo::settingsFolder(QCoreApplication::applicationDirPath());
-    const QString settingsFile = relo::settingsPath(settingsFolder);
-    const std::optional<QStringList> iniValues =
-        relo::readIniValues(settingsFile, relo::WebSection, relo::WebKeys);
-    const relo::ParsedWebOptions parsed = relo::parseWebOptions(
-        QCoreApplication::arguments().mid(1), iniValues.value_or(QStringList()), settingsFolder,
-        QProcessEnvironment::systemEnvironment());
-    switch (parsed.action) {
-    case relo::ParsedWebOptions::Help:
-        printLine(stdout, relo::webUsage(settingsFile));
-        return 0;
-    case relo::ParsedWebOptions::Version:
-        printLine(stdout, QStringLiteral("relo-web ") + relo::WebServer::version());
-        return 0;
-    case relo::ParsedWebOptions::Misuse:
-        printLine(stderr, parsed.error + QStringLiteral("\nYardım için: relo-web --help"));
-        return 2;
-    case relo::ParsedWebOptions::Unsafe:
-        printLine(stderr, parsed.error);
-        return 2;
-    case relo::ParsedWebOptions::Failed:
-        printLine(stderr, parsed.error);
+    relo::WebOptions options;
+    if (const std::optional<int> status =
+            relo::startServiceOptions(relo::webCommandLine(), relo::parseWebOptions, settingsFolder,
+                                      relo::WebServer::version(),
+                                      relo::webUsage(relo::settingsPath(settingsFolder)), &options))
+        return *status;
+    if (!relo::ServiceCore::prepareProcess())
         return 1;
-    case relo::ParsedWebOptions::Run:
-        break;
-    }
-    if (!iniValues) {
-        printLine(stderr, QStringLiteral("ayar.ini okunamadı: %1").arg(settingsFile));
-        return 1;
-    }
-    // A browser that goes away while an answer is written must not end the program.
-    std::signal(SIGPIPE, SIG_IGN);
-    // SIGTERM (systemctl stop), SIGINT (Ctrl+C) and SIGHUP become events of the
-    // loop, so that the changes under way finish and every page is told.
-    if (!relo::StopSignals::install()) {
-        printLine(stderr, QStringLiteral("Sinyaller yakalanamadı"));
-        return 1;
-    }
 
     // The program's only serial port; port numbers go through the registry RELO
     // and RELOKomut share.
     const std::unique_ptr<relo::RealSerialPort> port(relo::registeredSerialPort());
-    relo::WebServer server(parsed.options, settingsFolder, port.get());
+    relo::WebServer server(options, settingsFolder, port.get());
     QString error;
     if (!server.start(&error)) {
-        printLine(stderr, QStringLiteral("relo-web başlatılamadı: %1").arg(error));
+        relo::ServiceCore::log(QStringLiteral("relo-web başlatılamadı: %1").arg(error));
         return 1;
     }
-    relo::StopSignals stopSignals;
-    QObject::connect(&stopSignals, &relo::StopSignals::stopRequested, &server,
-                     &relo::WebServer::stop);
     QObject::connect(&server, &relo::WebServer::stopped, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     return QCoreApplication::exec();
