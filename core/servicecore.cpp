@@ -15,7 +15,7 @@ namespace relo {
 bool ServiceCore::prepareProcess()
 {
     platform::survivePeerClose();
-    if (StopSignals::install())
+    if (platform::StopSignals::install())
         return true;
     log(QStringLiteral("Sinyaller yakalanamadı"));
     return false;
@@ -39,8 +39,8 @@ ServiceCore::ServiceCore(const QString &settingsFolder, SerialPort *port, QObjec
 Mask ServiceCore::start()
 {
     m_mask = m_watcher->start();
-    auto *stopSignals = new StopSignals(this);
-    connect(stopSignals, &StopSignals::stopRequested, this, &ServiceCore::stop);
+    auto *stopSignals = new platform::StopSignals(this);
+    connect(stopSignals, &platform::StopSignals::stopRequested, this, &ServiceCore::stop);
     return m_mask;
 }
 

@@ -220,8 +220,8 @@ void PanelWindow::buildOutputArea()
 
 void PanelWindow::watchDevices(const QString &serialFolder)
 {
-    auto *const watcher = new DeviceWatcher(serialFolder, this);
-    connect(watcher, &DeviceWatcher::changed, this, &PanelWindow::rebuildPortList);
+    auto *const watcher = new platform::DeviceWatcher(serialFolder, this);
+    connect(watcher, &platform::DeviceWatcher::changed, this, &PanelWindow::rebuildPortList);
 }
 
 void PanelWindow::onChoice(int)

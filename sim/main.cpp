@@ -103,14 +103,14 @@ int main(int argc, char *argv[])
 {
     // SIGINT, SIGTERM and SIGHUP end the event loop; caught before anything
     // else, so that one arriving during start-up is not lost.
-    if (!relo::StopSignals::install()) {
+    if (!relo::platform::StopSignals::install()) {
         printLine(stderr, QStringLiteral("relo-sim: sinyal işleyicisi kurulamadı"));
         return 1;
     }
     QCoreApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("relo-sim"));
-    relo::StopSignals stopSignals;
-    QObject::connect(&stopSignals, &relo::StopSignals::stopRequested, &app,
+    relo::platform::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &relo::platform::StopSignals::stopRequested, &app,
                      &QCoreApplication::quit);
 
     QString portPath;

@@ -318,7 +318,8 @@ private Q_SLOTS:
         QVERIFY(a.open() && b.open());
         Panel panel({}, registeredSerialPort());
         panel.window->watchDevices(dir.path());
-        QSignalSpy changes(panel.window->findChild<DeviceWatcher *>(), &DeviceWatcher::changed);
+        QSignalSpy changes(panel.window->findChild<platform::DeviceWatcher *>(),
+                           &platform::DeviceWatcher::changed);
         const QString byId = dir.filePath("by-id/usb-");
         QVERIFY(QDir(dir.path()).mkdir("by-id") && QFile::link(a.slavePath(), byId + 'A'));
         QTRY_COMPARE(panel.entries(), QStringList{"Com - 1"});
@@ -342,9 +343,9 @@ private Q_SLOTS:
         QVERIFY2(line.open(), qPrintable(line.errorString()));
         RealSerialPort *const port = Panel::onLine(line);
         Panel panel({}, port);
-        QVERIFY(StopSignals::install());
-        StopSignals stopSignals;
-        connect(&stopSignals, &StopSignals::stopRequested, panel.window.get(),
+        QVERIFY(platform::StopSignals::install());
+        platform::StopSignals stopSignals;
+        connect(&stopSignals, &platform::StopSignals::stopRequested, panel.window.get(),
                 &PanelWindow::shutDown);
         panel.choose("Com - 1", true);
         const QString lock = lockFilePath(line.slavePath());

@@ -103,3 +103,15 @@ M.update({
  "M72": ("core/servicecore.cpp", "text.at(0) > u'8'", "text.at(0) > u'9'", "services: channel 9 accepted"),
  "M73": ("core/servicecore.cpp", "    if (mask > 255)", "    if (mask > 256)", "services: mask 256 accepted (wraps to 0)"),
 })
+
+# Moved with the INI engine and the number reader into rooms of their own.
+M["M06"] = ("core/inifile.cpp",) + M["M06"][1:]
+M["M07"] = ("core/inifile.cpp",) + M["M07"][1:]
+M["M08"] = ("core/numbertext.cpp",) + M["M08"][1:]
+M["M19"] = ("core/inifile.cpp",) + M["M19"][1:]
+M["M32"] = ("core/numbertext.cpp",) + M["M32"][1:]
+M["M33"] = ("core/inifile.cpp",) + M["M33"][1:]
+M["M34"] = ("core/inifile.cpp",) + M["M34"][1:]
+M["M36"] = ("core/inifile.cpp",) + M["M36"][1:]
+M["M37"] = ("core/inifile.cpp",) + M["M37"][1:]
+M["M49"] = ("core/inifile.cpp",) + M["M49"][1:]
