@@ -166,51 +166,36 @@ void TestWebServer::api_data()
     QTest::addColumn<QList<QByteArray>>("headers");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("answer"); // part of the body
-
-    using H = QList<QByteArray>;
-    QTest::newRow("state") << QByteArray("GET") << QByteArray("/api/state") << QByteArray() << H()
-                           << 200
-                           << "{\"channels\":[true,false,true,false,false,false,false,false],"
-                              "\"mask\":5}";
-    QTest::newRow("page") << QByteArray("GET") << QByteArray("/") << QByteArray() << H() << 200
-                          << "Çıkış 8";
-    QTest::newRow("picture") << QByteArray("GET") << QByteArray("/on.png") << QByteArray() << H()
-                             << 200 << "PNG";
-    QTest::newRow("channel 9") << QByteArray("PUT") << QByteArray("/api/channels/9")
-                               << QByteArray("ON") << H() << 400
-                               << "Geçersiz çıkış: \\\"9\\\" (1-8 olmalı)";
-    QTest::newRow("hostile body") << QByteArray("PUT") << QByteArray("/api/channels/3")
-                                  << QByteArray("\x1b[2J<b>\"") << H() << 400
-                                  << "\\\\x1b[2J<b>\\\\x22";
-    QTest::newRow("mask 256") << QByteArray("PUT") << QByteArray("/api/mask") << QByteArray("256")
-                              << H() << 400 << "Geçersiz maske";
-    QTest::newRow("GET a channel") << QByteArray("GET") << QByteArray("/api/channels/3")
-                                   << QByteArray() << H() << 405 << "PUT";
-    QTest::newRow("POST the mask")
-        << QByteArray("POST") << QByteArray("/api/mask") << QByteArray("1") << H() << 405 << "PUT";
-    QTest::newRow("unknown") << QByteArray("GET") << QByteArray("/api/nothing") << QByteArray()
-                             << H() << 404 << "Bulunamadı";
-    QTest::newRow("unknown file") << QByteArray("GET") << QByteArray("/ayar.ini") << QByteArray()
-                                  << H() << 404 << "Bulunamadı";
-    QTest::newRow("live, no upgrade") << QByteArray("GET") << QByteArray("/api/live")
-                                      << QByteArray() << H() << 426 << "WebSocket";
-    QTest::newRow("other host") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
-                                << H{"Host: attacker.example:8080"} << 421 << "bu adla";
-    QTest::newRow("no host") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
-                             << H{"Host: "} << 421 << "bu adla";
-    QTest::newRow("localhost") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
-                               << H{"Host: localhost:1"} << 200 << "\"mask\":5";
-    QTest::newRow("allowed name") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
-                                  << H{"Host: RELO.lan"} << 200 << "\"mask\":5";
-    QTest::newRow("other origin") << QByteArray("PUT") << QByteArray("/api/channels/1")
-                                  << QByteArray("ON") << H{"Origin: http://attacker.example"} << 403
-                                  << "Başka bir siteden";
-    QTest::newRow("cross-site") << QByteArray("PUT") << QByteArray("/api/mask") << QByteArray("0")
-                                << H{"Sec-Fetch-Site: cross-site"} << 403 << "Başka bir siteden";
-    QTest::newRow("body over 1 KiB") << QByteArray("PUT") << QByteArray("/api/mask")
-                                     << QByteArray(1025, '1') << H() << 413 << "çok büyük";
-    QTest::newRow("body over 16 KiB") << QByteArray("PUT") << QByteArray("/api/mask")
-                                      << QByteArray(100000, '1') << H() << 413 << "çok büyük";
+    const auto row = [](const char *name, const char *request, const QByteArray &body,
+                        const QList<QByteArray> &headers, int status, const char *answer) {
+        const QList<QByteArray> words = QByteArray(request).split(' ');
+        QTest::newRow(name) << words.at(0) << words.at(1) << body << headers << status
+                            << QString::fromUtf8(answer);
+    };
+    const char *const five = "\"mask\":5";
+    row("state", "GET /api/state", {}, {}, 200,
+        "{\"channels\":[true,false,true,false,false,false,false,false],\"mask\":5}");
+    row("page", "GET /", {}, {}, 200, "Çıkış 8");
+    row("picture", "GET /on.png", {}, {}, 200, "PNG");
+    row("channel 9", "PUT /api/channels/9", "ON", {}, 400,
+        "Geçersiz çıkış: \\\"9\\\" (1-8 olmalı)");
+    row("hostile body", "PUT /api/channels/3", "\x1b[2J<b>\"", {}, 400, "\\\\x1b[2J<b>\\\\x22");
+    row("mask 256", "PUT /api/mask", "256", {}, 400, "Geçersiz maske");
+    row("GET a channel", "GET /api/channels/3", {}, {}, 405, "PUT");
+    row("POST the mask", "POST /api/mask", "1", {}, 405, "PUT");
+    row("unknown", "GET /api/nothing", {}, {}, 404, "Bulunamadı");
+    row("unknown file", "GET /ayar.ini", {}, {}, 404, "Bulunamadı");
+    row("live, no upgrade", "GET /api/live", {}, {}, 426, "WebSocket");
+    row("other host", "GET /api/state", {}, {"Host: attacker.example:8080"}, 421, "bu adla");
+    row("no host", "GET /api/state", {}, {"Host: "}, 421, "bu adla");
+    row("localhost", "GET /api/state", {}, {"Host: localhost:1"}, 200, five);
+    row("allowed name", "GET /api/state", {}, {"Host: RELO.lan"}, 200, five);
+    row("other origin", "PUT /api/channels/1", "ON", {"Origin: http://attacker.example"}, 403,
+        "Başka bir siteden");
+    row("cross-site", "PUT /api/mask", "0", {"Sec-Fetch-Site: cross-site"}, 403,
+        "Başka bir siteden");
+    row("body over 1 KiB", "PUT /api/mask", QByteArray(1025, '1'), {}, 413, "çok büyük");
+    row("body over 16 KiB", "PUT /api/mask", QByteArray(100000, '1'), {}, 413, "çok büyük");
 }
 
 // Nothing here changes the outputs: the wire stays silent.
