@@ -1,6 +1,7 @@
 #include "serviceoptions.h"
 
 #include "consoleline.h"
+#include "settingsfolder.h"
 
 #include <QDir>
 #include <QFile>
@@ -107,6 +108,23 @@ ServiceArguments readServiceArguments(const ServiceCommandLine &line, const QStr
         parsed.password = fromEnvironment;
     }
     return parsed;
+}
+
+QString serviceSettingsFile(const ServiceCommandLine &line, const QString &settingsFolder,
+                            QString *note)
+{
+    const QString file = settingsPath(settingsFolder);
+    if (!isSharedStateFolder(settingsFolder))
+        return file;
+    const QStringList shared =
+        readIniValues(file, line.section, line.keys()).value_or(QStringList());
+    if (std::any_of(shared.begin(), shared.end(), [](const QString &v) { return !v.isEmpty(); }))
+        *note = QStringLiteral("%1 içindeki [%2] bölümü okunmadı: o dosyayı grubun her hesabı "
+                               "yazabilir; %3 seçeneklerini komut satırında ya da bu hesabın "
+                               "kendi ayar.ini dosyasında verin")
+                    .arg(file, line.section, line.program);
+    const QString own = privateSettingsFolder();
+    return own.isEmpty() ? QString() : settingsPath(own);
 }
 
 std::optional<int> answerArguments(const ServiceCommandLine &line, ServiceArguments::Action action,

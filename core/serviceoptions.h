@@ -1,8 +1,10 @@
 #pragma once
 
+#include "consoleline.h"
 #include "settingsfile.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QList>
 #include <QProcessEnvironment>
 #include <QString>
@@ -87,8 +89,19 @@ std::optional<int> answerArguments(const ServiceCommandLine &line, ServiceArgume
                                    const QString &error, const QString &version,
                                    const QString &usage);
 
-// The start of a service's main(): reads the program's section of ayar.ini in
-// `settingsFolder` and the command line with `parse` (parseBridgeOptions,
+// The ayar.ini whose section of the service `line` a service using the state in
+// `settingsFolder` reads: ayar.ini itself, except for the shared ayar.ini of a
+// system-wide install. Every account of its group may write that one, so a
+// section there (the address to listen on or to connect to, the password and
+// certificate files) would let one account point another's service, and its
+// secrets, where it likes: the account's own ayar.ini is read instead, empty
+// when it has none. `note` gets one line when the shared file holds such a
+// section, which is then not read.
+QString serviceSettingsFile(const ServiceCommandLine &line, const QString &settingsFolder,
+                            QString *note);
+
+// The start of a service's main(): reads the program's section of ayar.ini
+// (serviceSettingsFile()) and the command line with `parse` (parseBridgeOptions,
 // parseWebOptions) and answers what needs no service (answerArguments()), or
 // says that ayar.ini cannot be read. Returns the exit status then; nothing,
 // with `*options` set, when the service is to run.
@@ -97,19 +110,23 @@ std::optional<int> startServiceOptions(const ServiceCommandLine &line, Parse par
                                        const QString &settingsFolder, const QString &version,
                                        const QString &usage, Options *options)
 {
+    QString note;
+    const QString file = serviceSettingsFile(line, settingsFolder, &note);
     const std::optional<QStringList> iniValues =
-        readIniValues(settingsPath(settingsFolder), line.section, line.keys());
+        file.isEmpty() ? std::optional<QStringList>(QStringList())
+                       : readIniValues(file, line.section, line.keys());
     const ParsedService<Options> parsed =
         parse(QCoreApplication::arguments().mid(1), iniValues.value_or(QStringList()),
-              settingsFolder, QProcessEnvironment::systemEnvironment());
+              file.isEmpty() ? settingsFolder : QFileInfo(file).absolutePath(),
+              QProcessEnvironment::systemEnvironment());
     if (const std::optional<int> status =
             answerArguments(line, parsed.action, parsed.error, version, usage))
         return status;
     if (!iniValues)
-        return answerArguments(
-            line, ServiceArguments::Failed,
-            QStringLiteral("ayar.ini okunamadı: %1").arg(settingsPath(settingsFolder)), version,
-            usage);
+        return answerArguments(line, ServiceArguments::Failed,
+                               QStringLiteral("ayar.ini okunamadı: %1").arg(file), version, usage);
+    if (!note.isEmpty())
+        printLine(stderr, note);
     *options = parsed.options;
     return std::nullopt;
 }

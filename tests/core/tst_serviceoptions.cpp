@@ -4,6 +4,7 @@
 #include "programs.h"
 #include "servicecore.h"
 #include "serviceoptions.h"
+#include "settingsfolder.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,6 +32,7 @@ private Q_SLOTS:
     void arguments();
     void payloads_data();
     void payloads();
+    void sharedSettingsNotTrusted();
 };
 
 void TestServiceOptions::arguments_data()
@@ -128,6 +130,30 @@ void TestServiceOptions::payloads()
         change = relo::switchChange(*channel, payload);
     QCOMPARE(change ? int(change->channels) : -1, channels);
     QCOMPARE(change ? int(change->states) : 0, states);
+}
+
+// The section of the shared ayar.ini, which every account of its group may write,
+// is not read: the account's own ayar.ini is, and the service says why.
+void TestServiceOptions::sharedSettingsNotTrusted()
+{
+    QTemporaryDir shared;
+    QTemporaryDir own;
+    QVERIFY(shared.isValid() && own.isValid());
+    qputenv("RELO_SHARED_STATE_DIR", QFile::encodeName(shared.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(own.path()));
+    QVERIFY(relo::writeSetting(shared.path(), QStringLiteral("PortNumber"), QStringLiteral("2")));
+    const QString ownFile = relo::settingsPath(relo::privateSettingsFolder());
+    QString note;
+    QCOMPARE(relo::serviceSettingsFile(Line, shared.path(), &note), ownFile);
+    QVERIFY(note.isEmpty()); // nothing of the service there: nothing to say
+    QVERIFY(relo::writeIniValues(relo::settingsPath(shared.path()), QStringLiteral("TEST"),
+                                 {{QStringLiteral("PasswordFile"), QStringLiteral("/etc/x")}}));
+    QCOMPARE(relo::serviceSettingsFile(Line, shared.path(), &note), ownFile);
+    QVERIFY(note.contains(QStringLiteral("[TEST] bölümü okunmadı")));
+    // Any other folder's ayar.ini is the service's own.
+    note.clear();
+    QCOMPARE(relo::serviceSettingsFile(Line, own.path(), &note), relo::settingsPath(own.path()));
+    QVERIFY(note.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(TestServiceOptions)
