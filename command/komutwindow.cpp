@@ -48,13 +48,12 @@ QFont verdana(double pointSize, bool bold = false)
 
 QString KomutWindow::version()
 {
-    return versionText(KomutVersion::Major, KomutVersion::Minor, KomutVersion::Revision);
+    return QLatin1String(KomutVersion::Text);
 }
 
 QString KomutWindow::versionTitle()
 {
-    return relo::versionTitle(QStringLiteral("RELOKomut"), KomutVersion::Major, KomutVersion::Minor,
-                              KomutVersion::Revision);
+    return relo::versionTitle(QStringLiteral("RELOKomut"), KomutVersion::Text);
 }
 
 KomutWindow::KomutWindow(const QString &commandText, const QString &settingsFolder,

@@ -192,7 +192,7 @@ int main(int argc, char *argv[])
 
     // Before the application object, so that a request to stop during start-up
     // waits for the event loop. Should it fail, the signals end RELOKomut as before.
-    relo::StopSignals::install();
+    relo::platform::StopSignals::install();
     // Started from a service, over SSH or from cron there is no display: the
     // window then lives on Qt's offscreen platform, so a command still works.
     relo::platform::chooseOffscreenWithoutDisplay();
@@ -238,22 +238,23 @@ int main(int argc, char *argv[])
     // the port (the frame being sent finishes, RTS drops, the port and its lock
     // file go), and every event loop ends.
     int stoppedBy = 0;
-    relo::StopSignals stopSignals;
-    QObject::connect(&stopSignals, &relo::StopSignals::stopRequested, &window, [&](int n) {
-        if (stoppedBy != 0 || !window.isVisible())
-            return; // ending already
-        stoppedBy = n;
-        window.close();
-        QCoreApplication::exit(relo::StopSignals::exitStatus(n));
-    });
+    relo::platform::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &relo::platform::StopSignals::stopRequested, &window,
+                     [&](int n) {
+                         if (stoppedBy != 0 || !window.isVisible())
+                             return; // ending already
+                         stoppedBy = n;
+                         window.close();
+                         QCoreApplication::exit(relo::platform::StopSignals::exitStatus(n));
+                     });
     window.show();
     QApplication::exec();
     if (stoppedBy != 0) {
         printLine(stderr, QStringLiteral("RELOKomut durduruldu (%1)%2")
-                              .arg(relo::StopSignals::name(stoppedBy),
+                              .arg(relo::platform::StopSignals::name(stoppedBy),
                                    window.isRunMode() ? QStringLiteral(": komut tamamlanmadı")
                                                       : QString()));
-        return relo::StopSignals::exitStatus(stoppedBy);
+        return relo::platform::StopSignals::exitStatus(stoppedBy);
     }
 
     const relo::ExitStatus status = window.status();

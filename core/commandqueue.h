@@ -96,6 +96,9 @@ public:
     void cancel();
 
     bool isSending() const { return m_phase == Phase::Sending; }
+    // The mask the outputs were last set to through this queue: PortData, unless
+    // a batch since could not be saved in ayar.ini and the file is as it was.
+    Mask savedMask() const;
     // The folder of the queue's files for ayar.ini in `settingsFolder`: beside
     // it, or for the shared ayar.ini in the shared run folder.
     static QString queueFolder(const QString &settingsFolder);
@@ -139,7 +142,6 @@ private:
     void report(const QList<int> &ids, Outcome outcome, const QString &error);
     void releasePort();
     QByteArray settingsStamp() const;
-    Mask savedMask() const;
 
     SerialPort *const m_port;
     const QString m_settingsFolder;

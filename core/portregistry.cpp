@@ -32,17 +32,7 @@ constexpr qsizetype MaxAdapterLength = 254 - 21;
 // new adapters get their numbers.
 QList<PortDevice> presentDevices(const QString &serialFolder)
 {
-    QHash<QString, QString> adapters; // device path -> adapter
-    for (const char *kind : {"by-id", "by-path"}) {
-        const QDir links(serialFolder + u'/' + QLatin1String(kind));
-        const QStringList names =
-            links.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-        for (const QString &name : names) {
-            const QString device = QFileInfo(links.filePath(name)).canonicalFilePath();
-            if (!device.isEmpty() && !adapters.contains(device) && platform::isCharDevice(device))
-                adapters.insert(device, links.filePath(name));
-        }
-    }
+    QHash<QString, QString> adapters = platform::serialDeviceLinks(serialFolder);
     if (serialFolder == SystemSerialFolder) {
         for (const QString &path : systemSerialPorts()) {
             if (!adapters.contains(path))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frame.h"
+#include "inifile.h"
 
 #include <QList>
 #include <QString>
@@ -12,6 +13,7 @@
 namespace relo {
 
 // ayar.ini, section RELO, beside the command program. Keys: PortNumber, PortData.
+// The INI engine under it is inifile.h.
 inline const QString SettingsFileName = QStringLiteral("ayar.ini");
 inline const QString SettingsSection = QStringLiteral("RELO");
 inline const QString PortNumberKey = QStringLiteral("PortNumber");
@@ -33,23 +35,6 @@ QString readSetting(const QString &folder, const QString &key);
 // be read in full or written, or when the key or value cannot be stored on one
 // line (empty key, "=" in the key, a line break or NUL in either).
 bool writeSetting(const QString &folder, const QString &key, const QString &value);
-
-// The same for any INI file and section: the values of `keys` in `section` of the
-// file at `path`, from one reading of it (empty for a key that is not there).
-// Nothing when the file exists but cannot be read.
-std::optional<QStringList> readIniValues(const QString &path, const QString &section,
-                                         const QStringList &keys);
-
-// Writes each (key, value) of `values` into `section` of the file at `path` as
-// writeSetting() does, all in one atomic replacement. With `fresh` the file is
-// built anew (a damaged one is replaced whole) instead of being updated.
-bool writeIniValues(const QString &path, const QString &section,
-                    const QList<std::pair<QString, QString>> &values, bool fresh = false);
-
-// One line for standard error when the file at `path` lies in a folder several
-// accounts share and is not used for safety (a symbolic link, a file of someone
-// outside the folder's group); empty otherwise.
-QString settingsFileProblem(const QString &path);
 
 // The strict conversion of a stored value: blanks around the number allowed, a
 // fraction rounded down ("3.7" -> 3), empty, non-numeric or outside the signed

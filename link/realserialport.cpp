@@ -3,14 +3,13 @@
 #include "portmap.h"
 
 #include "deviceholders.h"
+#include "lockfiles.h"
 #include "permissions.h"
 #include "serialdevices.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QSerialPort>
-#include <QSysInfo>
 
 namespace relo {
 
@@ -50,37 +49,6 @@ bool isFatal(QSerialPort::SerialPortError error)
 }
 
 } // namespace
-
-QString lockFilePath(const QString &path)
-{
-    // QSerialPort's own choice: the first of these folders that may be read and
-    // either holds the file already or may be written, the port's name with
-    // "/dev/" taken off and every other slash turned into an underscore.
-    static const char *const Folders[] = {"/var/lock",         "/etc/locks", "/var/spool/locks",
-                                          "/var/spool/uucp",   "/tmp",       "/var/tmp",
-                                          "/var/lock/lockdev", "/run/lock"};
-    QString name = path.startsWith(QLatin1String("/dev/")) ? path.mid(5) : path;
-    name = QStringLiteral("LCK..") + name.replace(u'/', u'_');
-    for (const char *folder : Folders) {
-        const QFileInfo info{QString::fromLatin1(folder)};
-        if (info.isReadable() &&
-            (QFile::exists(info.filePath() + u'/' + name) || info.isWritable()))
-            return info.canonicalFilePath() + u'/' + name;
-    }
-    return {};
-}
-
-bool isStaleLock(const QString &lockFile)
-{
-    qint64 pid = 0;
-    QString host;
-    QString program;
-    if (lockFile.isEmpty() || !QLockFile(lockFile).getLockInfo(&pid, &host, &program) || pid <= 0)
-        return false;
-    if (!host.isEmpty() && host != QSysInfo::machineHostName())
-        return false; // another machine's process: no telling
-    return platform::isProcessGone(pid, program);
-}
 
 RealSerialPort::RealSerialPort(QObject *parent)
     : SerialPort(parent), m_serial(new QSerialPort(this))

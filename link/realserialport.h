@@ -3,6 +3,7 @@
 #include "serialport.h"
 
 #include "deviceholders.h"
+#include "lockfiles.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>
@@ -81,11 +82,8 @@ private:
     QElapsedTimer m_openElsewhereAge;
 };
 
-// The lock file QSerialPort takes for the device `path`, its folder's links
-// resolved (/run/lock/LCK..ttyUSB0); empty where no lock folder is usable.
-QString lockFilePath(const QString &path);
-
-// Whether `lockFile` exists and names a process of this machine that has ended.
-bool isStaleLock(const QString &lockFile);
+// The lock-file questions are the platform's (lockfiles.h).
+using platform::isStaleLock;
+using platform::lockFilePath;
 
 } // namespace relo

@@ -16,7 +16,7 @@ struct PortDevice
     QString adapter;
 };
 
-// The serial port as both programs use it. Line settings are fixed: 2400 baud,
+// The serial port as every program uses it. Line settings are fixed: 2400 baud,
 // 8 data bits, no parity, 1 stop bit, no flow control. The real implementation
 // wraps QSerialPort; tests substitute a recording fake.
 class SerialPort : public QObject

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serviceoptions.h"
+
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -20,27 +22,17 @@ struct BridgeOptions
     QString discoveryPrefix = QStringLiteral("homeassistant");
 };
 
-// The [MQTT] section of ayar.ini may hold the same settings, under these keys.
-inline const QString BridgeSection = QStringLiteral("MQTT");
-inline const QStringList BridgeKeys{
-    QStringLiteral("Host"),           QStringLiteral("Port"),   QStringLiteral("User"),
-    QStringLiteral("PasswordFile"),   QStringLiteral("CaFile"), QStringLiteral("Node"),
-    QStringLiteral("DiscoveryPrefix")};
+// The command line and the [MQTT] section of ayar.ini: --host (Host), --port
+// (Port), --user (User), --password-file (PasswordFile), --cafile (CaFile),
+// --node (Node), --discovery-prefix (DiscoveryPrefix); the password also from
+// RELO_MQTT_PASSWORD.
+const ServiceCommandLine &bridgeCommandLine();
 
-struct ParsedOptions
-{
-    enum Action { Run, Help, Version, Misuse, Failed };
-    Action action = Run;
-    BridgeOptions options;
-    QString error; // Misuse and Failed: one line for standard error
-};
+using ParsedOptions = ParsedService<BridgeOptions>;
 
 // Reads the command line (`args`, without the program's name) over the values of
-// the [MQTT] section (`iniValues`, in the order of BridgeKeys; relative paths
-// there are taken from `iniFolder`): an option wins over the same key in the
-// file. The password comes from --password-file, else RELO_MQTT_PASSWORD in
-// `env`, else the file named by PasswordFile; its first line is the password.
-// Options take their value as "--host NAME" or "--host=NAME".
+// the [MQTT] section (`iniValues`, in the order of bridgeCommandLine().keys()),
+// and checks the port, the node and the prefix.
 ParsedOptions parseBridgeOptions(const QStringList &args, const QStringList &iniValues,
                                  const QString &iniFolder, const QProcessEnvironment &env);
 

@@ -2,26 +2,18 @@
 // system, beside RELOKomut and the panel. Runs without a screen, as a service.
 
 #include "bridge.h"
-#include "bridgeoptions.h"
 #include "consoleline.h"
+#include "bridgeoptions.h"
 #include "mqttclient.h"
 #include "portregistry.h"
 #include "realserialport.h"
-#include "settingsfile.h"
+#include "servicecore.h"
+#include "serviceoptions.h"
 #include "settingsfolder.h"
-#include "sockets.h"
-#include "stopsignals.h"
 
 #include <QCoreApplication>
 
-#include <cstdio>
 #include <memory>
-
-namespace {
-
-using relo::printLine;
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -34,57 +26,28 @@ int main(int argc, char *argv[])
     const relo::SettingsChoice settings =
         relo::chooseSettingsFolder(QCoreApplication::applicationDirPath());
     const QString settingsFolder = settings.folder;
-    const QString settingsFile = relo::settingsPath(settingsFolder);
-    const std::optional<QStringList> iniValues =
-        relo::readIniValues(settingsFile, relo::BridgeSection, relo::BridgeKeys);
-    const relo::ParsedOptions parsed = relo::parseBridgeOptions(
-        QCoreApplication::arguments().mid(1), iniValues.value_or(QStringList()), settingsFolder,
-        QProcessEnvironment::systemEnvironment());
-    switch (parsed.action) {
-    case relo::ParsedOptions::Help:
-        printLine(stdout, relo::bridgeUsage(settingsFile));
-        return 0;
-    case relo::ParsedOptions::Version:
-        printLine(stdout, QStringLiteral("relo-mqtt ") + relo::Bridge::version());
-        return 0;
-    case relo::ParsedOptions::Misuse:
-        printLine(stderr, parsed.error + QStringLiteral("\nYardım için: relo-mqtt --help"));
-        return 2;
-    case relo::ParsedOptions::Failed:
-        printLine(stderr, parsed.error);
-        return 1;
-    case relo::ParsedOptions::Run:
-        break;
-    }
+    relo::BridgeOptions options;
+    if (const std::optional<int> status = relo::startServiceOptions(
+            relo::bridgeCommandLine(), relo::parseBridgeOptions, settingsFolder,
+            relo::Bridge::version(), relo::bridgeUsage(relo::settingsPath(settingsFolder)),
+            &options))
+        return *status;
     // Why this account does not share the others' state, once, in the log.
     if (!settings.note.isEmpty())
-        printLine(stderr, settings.note);
-    if (!iniValues) {
-        printLine(stderr, QStringLiteral("ayar.ini okunamadı: %1").arg(settingsFile));
+        relo::printLine(stderr, settings.note);
+    if (!relo::ServiceCore::prepareProcess())
         return 1;
-    }
-    // A broker that goes away while something is written to it must not end
-    // the program.
-    relo::platform::survivePeerClose();
-    // SIGTERM (systemctl stop), SIGINT (Ctrl+C) and SIGHUP become events of the
-    // loop, so the bridge can say "offline" and leave cleanly.
-    if (!relo::StopSignals::install()) {
-        printLine(stderr, QStringLiteral("Sinyaller yakalanamadı"));
-        return 1;
-    }
 
     const relo::MqttLibrary library;
     // The program's only serial port; port numbers go through the registry RELO
     // and RELOKomut share.
     const std::unique_ptr<relo::RealSerialPort> port(relo::registeredSerialPort());
-    relo::Bridge bridge(parsed.options, settingsFolder, port.get());
+    relo::Bridge bridge(options, settingsFolder, port.get());
     QString error;
     if (!bridge.start(&error)) {
-        printLine(stderr, QStringLiteral("MQTT bağlantısı kurulamadı: %1").arg(error));
+        relo::ServiceCore::log(QStringLiteral("MQTT bağlantısı kurulamadı: %1").arg(error));
         return 1;
     }
-    relo::StopSignals stopSignals;
-    QObject::connect(&stopSignals, &relo::StopSignals::stopRequested, &bridge, &relo::Bridge::stop);
     QObject::connect(&bridge, &relo::Bridge::stopped, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     return QCoreApplication::exec();

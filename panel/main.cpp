@@ -42,7 +42,7 @@ int main(int argc, char *argv[])
     }
     // Before anything slow, so that a request to stop during start-up waits for
     // the event loop. Should it fail, the signals end RELO as before.
-    relo::StopSignals::install();
+    relo::platform::StopSignals::install();
     const bool armed = relo::armDisplayFallback();
     QApplication app(argc, argv);
     if (relo::displayUnreachable(armed)) {
@@ -60,11 +60,12 @@ int main(int argc, char *argv[])
     window.watchDevices(relo::PortRegistry::defaultSerialFolder());
     // SIGTERM, SIGINT, SIGHUP: the port is let go (no lock file left behind) and
     // every event loop ends, a message box's included.
-    relo::StopSignals stopSignals;
-    QObject::connect(&stopSignals, &relo::StopSignals::stopRequested, &window, [&window](int n) {
-        window.shutDown();
-        QCoreApplication::exit(relo::StopSignals::exitStatus(n));
-    });
+    relo::platform::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &relo::platform::StopSignals::stopRequested, &window,
+                     [&window](int n) {
+                         window.shutDown();
+                         QCoreApplication::exit(relo::platform::StopSignals::exitStatus(n));
+                     });
     window.show();
     return app.exec();
 }

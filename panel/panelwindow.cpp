@@ -127,13 +127,12 @@ PanelWindow::~PanelWindow()
 
 QString PanelWindow::version()
 {
-    return versionText(PanelVersion::Major, PanelVersion::Minor, PanelVersion::Revision);
+    return QLatin1String(PanelVersion::Text);
 }
 
 QString PanelWindow::versionTitle()
 {
-    return relo::versionTitle(QStringLiteral("RELO"), PanelVersion::Major, PanelVersion::Minor,
-                              PanelVersion::Revision);
+    return relo::versionTitle(QStringLiteral("RELO"), PanelVersion::Text);
 }
 
 void PanelWindow::buildPortArea()
@@ -221,8 +220,8 @@ void PanelWindow::buildOutputArea()
 
 void PanelWindow::watchDevices(const QString &serialFolder)
 {
-    auto *const watcher = new DeviceWatcher(serialFolder, this);
-    connect(watcher, &DeviceWatcher::changed, this, &PanelWindow::rebuildPortList);
+    auto *const watcher = new platform::DeviceWatcher(serialFolder, this);
+    connect(watcher, &platform::DeviceWatcher::changed, this, &PanelWindow::rebuildPortList);
 }
 
 void PanelWindow::onChoice(int)

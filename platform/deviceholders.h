@@ -25,10 +25,4 @@ private:
     QSet<quint64> m_devices; // device numbers
 };
 
-// Whether the process numbered `pid` has ended, or its number has since gone to
-// a program other than `program` (compared by file name: a path or a bare name
-// will do). False while that cannot be told, as for another user's process
-// that still runs.
-bool isProcessGone(qint64 pid, const QString &program);
-
 } // namespace relo::platform

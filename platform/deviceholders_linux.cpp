@@ -60,15 +60,4 @@ bool HeldDevices::contains(const QString &path) const
            m_devices.contains(quint64(st.st_rdev));
 }
 
-bool isProcessGone(qint64 pid, const QString &program)
-{
-    if (pid <= 0 || qint64(pid_t(pid)) != pid)
-        return false; // not a process number: nothing to tell
-    if (::kill(pid_t(pid), 0) != 0 && errno == ESRCH)
-        return true;
-    // The number may since have gone to another program, as Qt also checks.
-    const QString running = QFileInfo(QStringLiteral("/proc/%1/exe").arg(pid)).symLinkTarget();
-    return !running.isEmpty() && QFileInfo(running).fileName() != QFileInfo(program).fileName();
-}
-
 } // namespace relo::platform

@@ -8,7 +8,7 @@
 class QSocketNotifier;
 class QTimer;
 
-namespace relo {
+namespace relo::platform {
 
 // Tells when serial devices may have come or gone: a tty device node or the
 // folder serial appeared in or left /dev, or a link was added to or removed from
@@ -49,4 +49,4 @@ private:
     QElapsedTimer m_burst; // since the first change not reported yet
 };
 
-} // namespace relo
+} // namespace relo::platform

@@ -7,7 +7,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-namespace relo {
+namespace relo::platform {
 
 namespace {
 
@@ -104,4 +104,4 @@ void DeviceWatcher::noteChange()
     m_settle->start(int(qBound(qint64(0), left, qint64(QuietMs))));
 }
 
-} // namespace relo
+} // namespace relo::platform

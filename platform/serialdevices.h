@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -10,6 +11,12 @@ namespace relo::platform {
 // Bluetooth, null-modem and gadget ttys that have none, and of the legacy UARTs
 // that the system lists whether or not one is fitted only those it found.
 QStringList serialDevices();
+
+// The serial devices named by the links in the by-id and by-path subfolders of
+// `folder` (as /dev/serial holds them): each device's path and the first link
+// to it, by-id before by-path, each subfolder in name order. Links to anything
+// but a character device are left out.
+QHash<QString, QString> serialDeviceLinks(const QString &folder);
 
 // Whether `path` (links followed) names a character device, as every serial
 // port's device does.

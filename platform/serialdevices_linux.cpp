@@ -77,4 +77,20 @@ bool hasRoomToWrite(qintptr handle)
     return ::poll(&p, 1, 0) == 1 && (p.revents & POLLOUT);
 }
 
+QHash<QString, QString> serialDeviceLinks(const QString &folder)
+{
+    QHash<QString, QString> found; // device path -> link
+    for (const char *kind : {"by-id", "by-path"}) {
+        const QDir links(folder + u'/' + QLatin1String(kind));
+        const QStringList names =
+            links.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QString &name : names) {
+            const QString device = QFileInfo(links.filePath(name)).canonicalFilePath();
+            if (!device.isEmpty() && !found.contains(device) && isCharDevice(device))
+                found.insert(device, links.filePath(name));
+        }
+    }
+    return found;
+}
+
 } // namespace relo::platform

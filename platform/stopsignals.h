@@ -5,7 +5,7 @@
 
 class QSocketNotifier;
 
-namespace relo {
+namespace relo::platform {
 
 // Requests to stop from outside the program (SIGTERM from a logout, `kill` or a
 // service manager, SIGINT from Ctrl+C, SIGHUP from a terminal that closed) as a
@@ -43,4 +43,4 @@ private:
     QSocketNotifier *m_notifier = nullptr;
 };
 
-} // namespace relo
+} // namespace relo::platform

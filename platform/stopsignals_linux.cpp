@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace relo {
+namespace relo::platform {
 
 namespace {
 
@@ -83,4 +83,4 @@ void StopSignals::onReadable()
     }
 }
 
-} // namespace relo
+} // namespace relo::platform

@@ -103,14 +103,14 @@ int main(int argc, char *argv[])
 {
     // SIGINT, SIGTERM and SIGHUP end the event loop; caught before anything
     // else, so that one arriving during start-up is not lost.
-    if (!relo::StopSignals::install()) {
+    if (!relo::platform::StopSignals::install()) {
         printLine(stderr, QStringLiteral("relo-sim: sinyal işleyicisi kurulamadı"));
         return 1;
     }
     QCoreApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("relo-sim"));
-    relo::StopSignals stopSignals;
-    QObject::connect(&stopSignals, &relo::StopSignals::stopRequested, &app,
+    relo::platform::StopSignals stopSignals;
+    QObject::connect(&stopSignals, &relo::platform::StopSignals::stopRequested, &app,
                      &QCoreApplication::quit);
 
     QString portPath;
@@ -122,10 +122,7 @@ int main(int argc, char *argv[])
             return 0;
         }
         if (arg == QLatin1String("--version")) {
-            printLine(stdout, QStringLiteral("relo-sim %1.%2.%3")
-                                  .arg(relo::SimVersion::Major)
-                                  .arg(relo::SimVersion::Minor)
-                                  .arg(relo::SimVersion::Revision));
+            printLine(stdout, QStringLiteral("relo-sim ") + QLatin1String(relo::SimVersion::Text));
             return 0;
         }
         if (arg == QLatin1String("--port") || arg.startsWith(QLatin1String("--port="))) {

@@ -1,6 +1,6 @@
 #include "portentry.h"
 
-#include "commandgrammar.h"
+#include "numbertext.h"
 #include "porterror.h"
 
 #include <QComboBox>

@@ -4,17 +4,11 @@
 
 namespace relo {
 
-// "1.2.10": major, minor and revision in decimal without leading blanks.
-inline QString versionText(int major, int minor, int revision)
-{
-    return QStringLiteral("%1.%2.%3").arg(major).arg(minor).arg(revision);
-}
-
 // A main window's title: its design title, four blanks, "Ver." and the version
-// ("RELO    Ver. " and the version).
-inline QString versionTitle(const QString &designTitle, int major, int minor, int revision)
+// ("RELO    Ver. 1.2.10"); `version` is the generated <ID>Version::Text.
+inline QString versionTitle(const QString &designTitle, const char *version)
 {
-    return designTitle + QStringLiteral("    Ver. ") + versionText(major, minor, revision);
+    return designTitle + QStringLiteral("    Ver. ") + QLatin1String(version);
 }
 
 } // namespace relo

@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 
 #include <memory>
+#include <type_traits>
 
 namespace relo {
 
@@ -62,9 +63,22 @@ protected:
             refused.abort();
             return;
         }
+        // A plain connection is handed to the HTTP server as soon as it is added,
+        // and the server reads from it from then on: it is watched first, so
+        // that the guard sees every chunk before the server does.
+        if constexpr (std::is_same_v<Server, QTcpServer>) {
+            auto *socket = new QTcpSocket(this);
+            if (!socket->setSocketDescriptor(handle)) {
+                delete socket;
+                return;
+            }
+            m_guard->watch(socket);
+            this->addPendingConnection(socket);
+            return;
+        }
         Server::incomingConnection(handle);
-        // The new socket is a child of this server (pending, or for HTTPS in its
-        // handshake).
+        // The new socket is a child of this server, in its handshake: the HTTP
+        // server gets it once that is done.
         const auto sockets = this->template findChildren<QTcpSocket *>(Qt::FindDirectChildrenOnly);
         for (QTcpSocket *socket : sockets)
             m_guard->watch(socket);

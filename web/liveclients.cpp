@@ -3,7 +3,6 @@
 #include "access.h"
 #include "connectionguard.h"
 #include "consoleline.h"
-#include "serviceutil.h"
 
 #include <QHttpServer>
 #include <QNetworkRequest>

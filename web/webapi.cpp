@@ -3,14 +3,12 @@
 
 #include "connectionguard.h"
 #include "consoleline.h"
-#include "serviceutil.h"
+#include "servicecore.h"
 #include "webserver.h"
 
 #include <QFile>
 #include <QHttpServerRequest>
 #include <QTimer>
-
-#include <algorithm>
 
 namespace relo {
 
@@ -79,8 +77,8 @@ void WebServer::serve(Route route, const QString &arg, const QHttpServerRequest 
     // A page of another site that had its name point here (DNS rebinding)
     // gets nothing.
     if (!m_access.hostAllowed(host)) {
-        printLine(stderr, QStringLiteral("Reddedildi: %1 (%2), Host \"%3\" bu sunucunun adı değil")
-                              .arg(requestText(request), from, shownText(host)));
+        ServiceCore::log(QStringLiteral("Reddedildi: %1 (%2), Host \"%3\" bu sunucunun adı değil")
+                             .arg(requestText(request), from, shownText(host)));
         return replyError(responder, Status::MisdirectedRequest,
                           QStringLiteral("Bu sunucu bu adla kullanılamaz"));
     }
@@ -101,8 +99,8 @@ void WebServer::serve(Route route, const QString &arg, const QHttpServerRequest 
                           {{"Allow", methodName(allowed).toLatin1()}});
     if (allowed != Method::Get &&
         !m_access.sameOrigin(request.value("Origin"), host, request.value("Sec-Fetch-Site"))) {
-        printLine(stderr, QStringLiteral("Reddedildi: %1 (%2), başka bir siteden: \"%3\"")
-                              .arg(requestText(request), from, shownText(request.value("Origin"))));
+        ServiceCore::log(QStringLiteral("Reddedildi: %1 (%2), başka bir siteden: \"%3\"")
+                             .arg(requestText(request), from, shownText(request.value("Origin"))));
         return replyError(responder, Status::Forbidden,
                           QStringLiteral("Başka bir siteden gelen değişiklik reddedildi"));
     }
@@ -144,29 +142,22 @@ void WebServer::serveApi(Route route, const QString &arg, const QHttpServerReque
                           QStringLiteral("Bu adres bir WebSocket bağlantısı bekler"),
                           {{"Upgrade", "websocket"}});
     case Route::Channel: {
-        const bool validChannel = arg.size() == 1 && arg.at(0) >= u'1' && arg.at(0) <= u'8';
-        if (!validChannel)
+        const std::optional<int> channel = channelNumber(arg);
+        if (!channel)
             return replyError(
                 responder, Status::BadRequest,
                 QStringLiteral("Geçersiz çıkış: \"%1\" (1-8 olmalı)").arg(shownText(arg.toUtf8())));
-        const Mask bit = channelBit(arg.at(0).digitValue());
-        if (body == "ON" || body == "1")
-            return change(what, {bit, bit}, request, std::move(responder));
-        if (body == "OFF" || body == "0")
-            return change(what, {bit, 0}, request, std::move(responder));
+        if (const std::optional<MaskChange> asked = switchChange(*channel, body))
+            return change(what, *asked, request, std::move(responder));
         return replyError(
             responder, Status::BadRequest,
             QStringLiteral("Geçersiz değer: \"%1\" (ON, OFF, 1 veya 0 olmalı)").arg(given));
     }
     case Route::WholeMask: {
-        const bool digits =
-            !body.isEmpty() && body.size() <= 3 &&
-            std::all_of(body.begin(), body.end(), [](char c) { return c >= '0' && c <= '9'; });
-        const int mask = digits ? body.toInt() : -1;
-        if (mask < 0 || mask > 255)
-            return replyError(responder, Status::BadRequest,
-                              QStringLiteral("Geçersiz maske: \"%1\" (0-255 olmalı)").arg(given));
-        return change(what, {0xFF, Mask(mask)}, request, std::move(responder));
+        if (const std::optional<MaskChange> asked = wholeMaskChange(body))
+            return change(what, *asked, request, std::move(responder));
+        return replyError(responder, Status::BadRequest,
+                          QStringLiteral("Geçersiz maske: \"%1\" (0-255 olmalı)").arg(given));
     }
     default:
         return replyError(responder, Status::NotFound, QStringLiteral("Bulunamadı"));
@@ -194,7 +185,7 @@ void WebServer::login(const QHttpServerRequest &request, QHttpServerResponder &&
         return refuseLater(request.remoteAddress(), std::move(responder));
     const QString from = request.remoteAddress().toString();
     m_access.rightTry(from);
-    printLine(stderr, QStringLiteral("Oturum açıldı: %1").arg(from));
+    ServiceCore::log(QStringLiteral("Oturum açıldı: %1").arg(from));
     reply(responder, Status::NoContent, JsonType, {}, {{"Set-Cookie", m_access.openSession()}});
 }
 
@@ -203,7 +194,7 @@ void WebServer::refuseLater(const QHostAddress &address, QHttpServerResponder &&
 {
     const QString from = address.toString();
     const int tries = m_access.wrongTry(from);
-    printLine(stderr, QStringLiteral("Yanlış parola: %1 (%2. deneme)").arg(from).arg(tries));
+    ServiceCore::log(QStringLiteral("Yanlış parola: %1 (%2. deneme)").arg(from).arg(tries));
     auto held =
         std::make_shared<HeldResponder>(HeldResponder{responder.socket(), std::move(responder)});
     QTimer::singleShot(Access::refusalDelayMs(tries), this, [held] {
@@ -217,15 +208,15 @@ void WebServer::change(const QString &what, const MaskChange &change,
                        const QHttpServerRequest &request, QHttpServerResponder &&responder)
 {
     const QString from = request.remoteAddress().toString();
-    if (m_stopping) {
-        printLine(stderr, QStringLiteral("Yok sayıldı: %1 (%2; durduruluyor)").arg(what, from));
+    if (m_core->isStopping()) {
+        ServiceCore::log(QStringLiteral("Yok sayıldı: %1 (%2; durduruluyor)").arg(what, from));
         return replyError(responder, Status::ServiceUnavailable,
                           QStringLiteral("relo-web durduruluyor"));
     }
-    printLine(stderr, QStringLiteral("Komut: %1 (%2)").arg(what, from));
     auto held =
         std::make_unique<HeldResponder>(HeldResponder{responder.socket(), std::move(responder)});
-    m_waiting.emplace(m_queue->submit(change), std::move(held));
+    m_waiting.emplace(m_core->submit(QStringLiteral("%1 (%2)").arg(what, from), change),
+                      std::move(held));
 }
 
 } // namespace relo

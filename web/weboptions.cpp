@@ -1,30 +1,15 @@
 #include "weboptions.h"
 
 #include "consoleline.h"
-#include "serviceutil.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace relo {
 
 namespace {
 
-// In the order of WebKeys.
-enum Key { Listen, PasswordFile, Cert, KeyFile, AllowHost, KeyCount };
-const QStringList OptionNames{QStringLiteral("--listen"), QStringLiteral("--password-file"),
-                              QStringLiteral("--cert"), QStringLiteral("--key"),
-                              QStringLiteral("--allow-host")};
-const QString PasswordVariable = QStringLiteral("RELO_WEB_PASSWORD");
-
-ParsedWebOptions refused(ParsedWebOptions::Action action, const QString &error)
-{
-    ParsedWebOptions parsed;
-    parsed.action = action;
-    parsed.error = error;
-    return parsed;
-}
+// In the order of webCommandLine().options.
+enum Key { Listen, PasswordFile, Cert, KeyFile, AllowHost };
 
 // "ADDRESS:PORT" with an IP address, "localhost", or an IPv6 address in brackets;
 // port 0 takes any free one (the log tells which).
@@ -66,98 +51,63 @@ QString WebOptions::listenText() const
     return host + u':' + QString::number(port);
 }
 
+const ServiceCommandLine &webCommandLine()
+{
+    static const ServiceCommandLine line{
+        QStringLiteral("relo-web"),
+        QStringLiteral("WEB"),
+        QStringLiteral("RELO_WEB_PASSWORD"),
+        {{QStringLiteral("--listen"), QStringLiteral("Listen")},
+         {QStringLiteral("--password-file"), QStringLiteral("PasswordFile"), ServiceOption::Path},
+         {QStringLiteral("--cert"), QStringLiteral("Cert"), ServiceOption::Path},
+         {QStringLiteral("--key"), QStringLiteral("Key"), ServiceOption::Path},
+         {QStringLiteral("--allow-host"), QStringLiteral("AllowHost"), ServiceOption::List}}};
+    return line;
+}
+
 ParsedWebOptions parseWebOptions(const QStringList &args, const QStringList &iniValues,
                                  const QString &iniFolder, const QProcessEnvironment &env)
 {
-    QStringList values(KeyCount);
-    for (int key = 0; key < KeyCount; ++key)
-        values[key] = iniValues.value(key).trimmed();
-    for (const int key : {PasswordFile, Cert, KeyFile}) {
-        if (!values[key].isEmpty())
-            values[key] = QDir(iniFolder).absoluteFilePath(values[key]);
-    }
-    QStringList hosts =
-        values[AllowHost].split(QRegularExpression(QStringLiteral("[\\s,]+")), Qt::SkipEmptyParts);
-
-    bool passwordFileOption = false;
-    bool hostOption = false;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &arg = args.at(i);
-        if (arg == QLatin1String("--help") || arg == QLatin1String("-h"))
-            return refused(ParsedWebOptions::Help, {});
-        if (arg == QLatin1String("--version"))
-            return refused(ParsedWebOptions::Version, {});
-        // Only the name is ever repeated back: the value may be a secret.
-        const QString name = arg.section(u'=', 0, 0);
-        const int key = int(OptionNames.indexOf(name));
-        if (name == QLatin1String("--password"))
-            return refused(ParsedWebOptions::Misuse,
-                           QStringLiteral("Parola komut satırında verilmez: --password-file "
-                                          "veya RELO_WEB_PASSWORD kullanın"));
-        if (key < 0)
-            return refused(
-                ParsedWebOptions::Misuse,
-                name.startsWith(u'-')
-                    ? QStringLiteral("Bilinmeyen seçenek: %1").arg(shownText(name.toUtf8()))
-                    : QStringLiteral("Beklenmeyen bağımsız değişken: %1")
-                          .arg(shownText(name.toUtf8())));
-        QString value;
-        if (arg.contains(u'='))
-            value = arg.section(u'=', 1);
-        else if (i + 1 < args.size())
-            value = args.at(++i);
-        else
-            return refused(ParsedWebOptions::Misuse,
-                           QStringLiteral("%1 bir değer ister").arg(name));
-        if (key == AllowHost) {
-            if (!hostOption)
-                hosts.clear();
-            hostOption = true;
-            hosts << value;
-        } else {
-            values[key] = value;
-        }
-        passwordFileOption = passwordFileOption || key == PasswordFile;
-    }
+    const ServiceArguments read =
+        readServiceArguments(webCommandLine(), args, iniValues, iniFolder, env);
+    if (read.action != ServiceArguments::Run)
+        return ParsedWebOptions::refused(read);
 
     ParsedWebOptions parsed;
     WebOptions &options = parsed.options;
-    if (!values[Listen].isEmpty() && !parseListen(values[Listen], &options.address, &options.port))
-        return refused(ParsedWebOptions::Misuse,
-                       QStringLiteral("Geçersiz dinleme adresi: \"%1\" (ADRES:PORT olmalı, "
-                                      "örneğin 0.0.0.0:8080)")
-                           .arg(shownText(values[Listen].toUtf8())));
-    for (const QString &host : std::as_const(hosts)) {
+    if (!read.value(Listen).isEmpty() &&
+        !parseListen(read.value(Listen), &options.address, &options.port))
+        return ParsedWebOptions::refused(
+            ServiceArguments::Misuse,
+            QStringLiteral("Geçersiz dinleme adresi: \"%1\" (ADRES:PORT olmalı, "
+                           "örneğin 0.0.0.0:8080)")
+                .arg(shownText(read.value(Listen).toUtf8())));
+    for (const QString &host : read.values.value(AllowHost)) {
         const QString name = host.toLower();
         if (!validHostName(name))
-            return refused(ParsedWebOptions::Misuse,
-                           QStringLiteral("Geçersiz ad: \"%1\"").arg(shownText(host.toUtf8())));
+            return ParsedWebOptions::refused(
+                ServiceArguments::Misuse,
+                QStringLiteral("Geçersiz ad: \"%1\"").arg(shownText(host.toUtf8())));
         options.allowedHosts << name;
     }
-    options.certFile = values[Cert];
-    options.keyFile = values[KeyFile];
+    options.certFile = read.value(Cert);
+    options.keyFile = read.value(KeyFile);
     if (options.certFile.isEmpty() != options.keyFile.isEmpty())
-        return refused(ParsedWebOptions::Misuse,
-                       QStringLiteral("HTTPS için --cert ve --key birlikte verilir"));
+        return ParsedWebOptions::refused(
+            ServiceArguments::Misuse,
+            QStringLiteral("HTTPS için --cert ve --key birlikte verilir"));
 
-    const QString fromEnvironment = env.value(PasswordVariable);
-    if (passwordFileOption || (fromEnvironment.isEmpty() && !values[PasswordFile].isEmpty())) {
-        options.password = readFirstLine(values[PasswordFile]);
-        if (!options.password)
-            return refused(
-                ParsedWebOptions::Failed,
-                QStringLiteral("Parola dosyası okunamadı: %1").arg(values[PasswordFile]));
-    } else if (!fromEnvironment.isEmpty()) {
-        options.password = fromEnvironment;
-    }
+    options.password = read.password;
     if (options.password && options.password->isEmpty())
-        return refused(ParsedWebOptions::Misuse, QStringLiteral("Parola boş olamaz"));
+        return ParsedWebOptions::refused(ServiceArguments::Misuse,
+                                         QStringLiteral("Parola boş olamaz"));
     if (!options.password && !options.address.isLoopback())
-        return refused(ParsedWebOptions::Unsafe,
-                       QStringLiteral("%1 adresinde parolasız çalışılmaz: parolayı bir dosyanın "
-                                      "ilk satırına yazıp --password-file DOSYA ile verin (ya da "
-                                      "RELO_WEB_PASSWORD ortam değişkeniyle)")
-                           .arg(options.listenText()));
+        return ParsedWebOptions::refused(
+            ServiceArguments::Unsafe,
+            QStringLiteral("%1 adresinde parolasız çalışılmaz: parolayı bir dosyanın "
+                           "ilk satırına yazıp --password-file DOSYA ile verin (ya da "
+                           "RELO_WEB_PASSWORD ortam değişkeniyle)")
+                .arg(options.listenText()));
     return parsed;
 }
 

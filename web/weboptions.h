@@ -1,5 +1,7 @@
 #pragma once
 
+#include "serviceoptions.h"
+
 #include <QHostAddress>
 #include <QProcessEnvironment>
 #include <QString>
@@ -23,29 +25,18 @@ struct WebOptions
     QString listenText() const;
 };
 
-// The [WEB] section of ayar.ini may hold the same settings, under these keys.
-// AllowHost takes several names, separated by blanks or commas.
-inline const QString WebSection = QStringLiteral("WEB");
-inline const QStringList WebKeys{QStringLiteral("Listen"), QStringLiteral("PasswordFile"),
-                                 QStringLiteral("Cert"), QStringLiteral("Key"),
-                                 QStringLiteral("AllowHost")};
+// The command line and the [WEB] section of ayar.ini: --listen (Listen),
+// --password-file (PasswordFile), --cert (Cert), --key (Key), --allow-host
+// (AllowHost, several names separated by blanks or commas); the password also
+// from RELO_WEB_PASSWORD.
+const ServiceCommandLine &webCommandLine();
 
-struct ParsedWebOptions
-{
-    // Unsafe: a network address without a password; the error says how to set one.
-    enum Action { Run, Help, Version, Misuse, Unsafe, Failed };
-    Action action = Run;
-    WebOptions options;
-    QString error; // Misuse, Unsafe and Failed: one line for standard error
-};
+// Unsafe: a network address without a password; the error says how to set one.
+using ParsedWebOptions = ParsedService<WebOptions>;
 
 // Reads the command line (`args`, without the program's name) over the values of
-// the [WEB] section (`iniValues`, in the order of WebKeys; relative paths there
-// are taken from `iniFolder`): an option wins over the same key in the file,
-// and --allow-host names replace those of the file. The password comes from
-// --password-file, else RELO_WEB_PASSWORD in `env`, else the file named by
-// PasswordFile; its first line is the password. Without a password only a
-// loopback address is accepted.
+// the [WEB] section (`iniValues`, in the order of webCommandLine().keys()).
+// Without a password only a loopback address is accepted.
 ParsedWebOptions parseWebOptions(const QStringList &args, const QStringList &iniValues,
                                  const QString &iniFolder, const QProcessEnvironment &env);
 

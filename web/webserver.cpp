@@ -3,10 +3,7 @@
 #include "connectionguard.h"
 #include "consoleline.h"
 #include "liveclients.h"
-#include "serviceutil.h"
-#include "settingsfile.h"
-#include "settingsfolder.h"
-#include "statewatcher.h"
+#include "servicecore.h"
 #include "web_version.h"
 
 #include <QFile>
@@ -18,7 +15,6 @@
 #include <QSslCertificate>
 #include <QSslConfiguration>
 #include <QSslKey>
-#include <QTimer>
 
 namespace relo {
 
@@ -58,24 +54,27 @@ QTcpServer *tlsServer(const WebOptions &options, ConnectionGuard *guard, QObject
 
 QString WebServer::version()
 {
-    return QStringLiteral("%1.%2.%3")
-        .arg(WebVersion::Major)
-        .arg(WebVersion::Minor)
-        .arg(WebVersion::Revision);
+    return QLatin1String(WebVersion::Text);
 }
 
 WebServer::WebServer(const WebOptions &options, const QString &settingsFolder, SerialPort *port,
                      QObject *parent)
-    : QObject(parent), m_options(options), m_settingsFolder(settingsFolder), m_access(options),
-      m_queue(new CommandQueue(port, settingsFolder, this)),
-      m_watch(new StateWatcher(settingsFolder, this)), m_http(new QHttpServer(this)),
-      m_guard(new ConnectionGuard(this)), m_live(new LiveClients(m_http, &m_access, m_guard, this)),
-      m_stopLimit(new QTimer(this))
+    : QObject(parent), m_options(options), m_access(options),
+      m_core(new ServiceCore(settingsFolder, port, this)), m_http(new QHttpServer(this)),
+      m_guard(new ConnectionGuard(this)), m_live(new LiveClients(m_http, &m_access, m_guard, this))
 {
-    m_queue->setFirstFrameAtOnce(true); // a switch must feel instant
-    connect(m_queue, &CommandQueue::batchStarted, this, &WebServer::onBatchStarted);
-    connect(m_queue, &CommandQueue::finished, this, &WebServer::onFinished);
-    connect(m_watch, &StateWatcher::maskChanged, this, &WebServer::onFileChanged);
+    connect(m_core, &ServiceCore::stateChanged, this, [this](Mask, Mask changed) {
+        if (changed)
+            m_live->tell(stateJson());
+    });
+    connect(m_core, &ServiceCore::finished, this, &WebServer::onFinished);
+    // No new connection once stopping; those open are answered first.
+    connect(m_core, &ServiceCore::stopping, this, [this] {
+        for (QTcpServer *server : m_http->servers())
+            server->close();
+    });
+    connect(m_core, &ServiceCore::ending, this, &WebServer::closeAll);
+    connect(m_core, &ServiceCore::stopped, this, &WebServer::stopped);
 
     const auto route = [this](const char *path, Route kind) {
         m_http->route(path, [this, kind](const QHttpServerRequest &request,
@@ -100,16 +99,13 @@ WebServer::WebServer(const WebOptions &options, const QString &settingsFolder, S
         [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
             serve(Route::Missing, {}, request, std::move(responder));
         });
-
-    m_stopLimit->setSingleShot(true);
-    connect(m_stopLimit, &QTimer::timeout, this, &WebServer::finishStop);
 }
 
 WebServer::~WebServer() = default;
 
 bool WebServer::start(QString *error)
 {
-    m_mask = m_watch->start();
+    const Mask mask = m_core->start();
     m_live->tell(stateJson());
     QTcpServer *server = m_options.certFile.isEmpty() ? new GuardedServer<QTcpServer>(m_guard, this)
                                                       : tlsServer(m_options, m_guard, this, error);
@@ -124,21 +120,15 @@ bool WebServer::start(QString *error)
     m_http->bind(server);
     WebOptions shown = m_options;
     shown.port = server->serverPort();
-    printLine(stderr, QStringLiteral("relo-web %1 başladı: %2://%3/, %4, %5, ayar dosyası %6")
-                          .arg(version(),
-                               m_options.certFile.isEmpty() ? QStringLiteral("http")
-                                                            : QStringLiteral("https"),
-                               shown.listenText(),
-                               m_access.passwordNeeded() ? QStringLiteral("parola ile")
-                                                         : QStringLiteral("parolasız"),
-                               openChannelsText(m_mask), settingsPath(m_settingsFolder)));
+    ServiceCore::log(
+        QStringLiteral("relo-web %1 başladı: %2://%3/, %4, %5, ayar dosyası %6")
+            .arg(version(),
+                 m_options.certFile.isEmpty() ? QStringLiteral("http") : QStringLiteral("https"),
+                 shown.listenText(),
+                 m_access.passwordNeeded() ? QStringLiteral("parola ile")
+                                           : QStringLiteral("parolasız"),
+                 openChannelsText(mask), m_core->settingsFile()));
     return true;
-}
-
-void WebServer::onBatchStarted(Mask newMask)
-{
-    printLine(stderr, QStringLiteral("Gönderiliyor: %1").arg(openChannelsText(newMask)));
-    adopt(newMask);
 }
 
 void WebServer::onFinished(int id, CommandQueue::Outcome outcome, const QString &error)
@@ -148,62 +138,26 @@ void WebServer::onFinished(int id, CommandQueue::Outcome outcome, const QString 
         return;
     const std::unique_ptr<HeldResponder> held = std::move(it->second);
     m_waiting.erase(it);
-    if (outcome != CommandQueue::Outcome::Sent) {
-        m_failure = error;
-        // Every change of a batch finishes at once: one line for all of them.
-        if (!m_failureQueued) {
-            m_failureQueued = true;
-            QTimer::singleShot(0, this, [this] {
-                m_failureQueued = false;
-                printLine(stderr, m_failure);
-                finishStopWhenDone();
-            });
-        }
-    }
+    if (!held->socket)
+        return;
     switch (outcome) {
     case CommandQueue::Outcome::Sent:
-        // Perhaps sent by another process, whose save the watch has not seen yet.
-        adopt(savedMask(m_settingsFolder));
-        if (held->socket)
-            reply(held->responder, Status::Ok, JsonType, stateJson());
-        break;
+        return reply(held->responder, Status::Ok, JsonType, stateJson());
     case CommandQueue::Outcome::NotSaved:
         // The frames went out: the state is what was sent.
-        if (held->socket)
-            reply(held->responder, Status::Ok, JsonType, stateJson(false));
-        break;
+        return reply(held->responder, Status::Ok, JsonType, stateJson(false));
     case CommandQueue::Outcome::PortFailed:
-        // What did not go out is not on the wire: ayar.ini tells what is.
-        adopt(savedMask(m_settingsFolder));
-        if (held->socket)
-            replyError(held->responder, Status::ServiceUnavailable, error);
-        break;
+        return replyError(held->responder, Status::ServiceUnavailable, error);
     }
-    finishStopWhenDone();
-}
-
-void WebServer::onFileChanged(Mask saved)
-{
-    if (saved == m_mask)
-        return;
-    printLine(stderr, QStringLiteral("ayar.ini değişti: %1").arg(openChannelsText(saved)));
-    adopt(saved);
-}
-
-void WebServer::adopt(Mask mask)
-{
-    if (mask == m_mask)
-        return;
-    m_mask = mask;
-    m_live->tell(stateJson());
 }
 
 QByteArray WebServer::stateJson(bool saved) const
 {
+    const Mask mask = m_core->mask();
     QJsonArray channels;
     for (int channel = 1; channel <= ChannelCount; ++channel)
-        channels.append(bool(m_mask & channelBit(channel)));
-    QJsonObject state{{QStringLiteral("mask"), m_mask}, {QStringLiteral("channels"), channels}};
+        channels.append(bool(mask & channelBit(channel)));
+    QJsonObject state{{QStringLiteral("mask"), mask}, {QStringLiteral("channels"), channels}};
     if (!saved)
         state.insert(QStringLiteral("saved"), false);
     return QJsonDocument(state).toJson(QJsonDocument::Compact);
@@ -211,29 +165,12 @@ QByteArray WebServer::stateJson(bool saved) const
 
 void WebServer::stop()
 {
-    if (m_stopping)
-        return;
-    m_stopping = true;
-    for (QTcpServer *server : m_http->servers())
-        server->close();
-    m_stopLimit->start(StopWaitMs);
-    if (!m_waiting.empty() || m_failureQueued)
-        printLine(stderr,
-                  QStringLiteral("Durduruluyor: gönderilmekte olan değişiklikler bekleniyor"));
-    finishStopWhenDone();
+    m_core->stop();
 }
 
-void WebServer::finishStopWhenDone()
+// Once, when stopping: the changes under way are done, or the wait ran out.
+void WebServer::closeAll()
 {
-    if (m_stopLimit->isActive() && m_waiting.empty() && !m_failureQueued)
-        finishStop();
-}
-
-// Once, when stopping: the changes under way are done, or StopWaitMs passed.
-void WebServer::finishStop()
-{
-    m_stopLimit->stop();
-    m_queue->cancel();
     for (const auto &[id, held] : m_waiting) {
         if (held->socket)
             replyError(held->responder, Status::ServiceUnavailable,
@@ -241,8 +178,6 @@ void WebServer::finishStop()
     }
     m_waiting.clear();
     m_live->closeAll();
-    printLine(stderr, QStringLiteral("Durduruldu"));
-    Q_EMIT stopped();
 }
 
 } // namespace relo

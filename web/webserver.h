@@ -22,7 +22,7 @@ namespace relo {
 class ConnectionGuard;
 class LiveClients;
 class SerialPort;
-class StateWatcher;
+class ServiceCore;
 
 // relo-web: the eight outputs as a page for any browser and as an HTTP API.
 //
@@ -35,16 +35,13 @@ class StateWatcher;
 //
 // A change is answered when the batch that carries it is done: 200 and the
 // state ("saved": false when ayar.ini could not be written), or 503 with the
-// port's error line. Every change goes through the queue RELOKomut and
-// relo-mqtt share, the first frame at once; a change written to ayar.ini by any
-// of them reaches every open page. Who may do what is Access's to say. One line
-// on standard error per change and per fault.
+// port's error line. The queue, the state and the stop are ServiceCore's; a
+// change written to ayar.ini by any program reaches every open page. Who may do
+// what is Access's to say. One line on standard error per change and per fault.
 class WebServer : public QObject
 {
     Q_OBJECT
 public:
-    static constexpr int StopWaitMs = 15000;
-
     static QString version();
 
     // `port` is used, not owned; `settingsFolder` holds ayar.ini.
@@ -55,7 +52,7 @@ public:
     // Listens; false with `error` when the address or the certificate is refused.
     bool start(QString *error);
     // Lets the changes under way finish, closes every connection, then emits
-    // stopped().
+    // stopped(). SIGTERM, SIGINT and SIGHUP do the same.
     void stop();
 
 Q_SIGNALS:
@@ -75,30 +72,19 @@ private:
     void change(const QString &what, const MaskChange &change, const QHttpServerRequest &request,
                 QHttpServerResponder &&responder);
 
-    // webserver.cpp: the queue, the state, the end.
-    void onBatchStarted(Mask newMask);
+    // webserver.cpp: the answers to changes, the end.
     void onFinished(int id, CommandQueue::Outcome outcome, const QString &error);
-    void onFileChanged(Mask saved);
-    void adopt(Mask mask);
     QByteArray stateJson(bool saved = true) const;
-    void finishStopWhenDone();
-    void finishStop();
+    void closeAll();
 
     const WebOptions m_options;
-    const QString m_settingsFolder;
     Access m_access;
-    CommandQueue *const m_queue;
-    StateWatcher *const m_watch;
+    ServiceCore *const m_core;
     QHttpServer *const m_http;
     ConnectionGuard *const m_guard;
     LiveClients *const m_live;
-    QTimer *const m_stopLimit;
 
-    Mask m_mask = 0;                                         // as on the wire
     std::map<int, std::unique_ptr<HeldResponder>> m_waiting; // by queue id
-    QString m_failure;                                       // logged once per batch
-    bool m_failureQueued = false;
-    bool m_stopping = false;
 };
 
 } // namespace relo

@@ -6,14 +6,10 @@
 #include "commandqueue.h"
 #include "frame.h"
 #include "framedecoder.h"
-#include "komut_version.h"
-#include "mqtt_version.h"
-#include "panel_version.h"
 #include "programs.h"
 #include "pseudoterminal.h"
 #include "realserialport.h"
 #include "settingsfile.h"
-#include "sim_version.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,7 +22,6 @@
 #include <csignal>
 #include <map>
 #include <memory>
-#include <tuple>
 
 #include <grp.h>
 #include <pwd.h>
@@ -138,8 +133,6 @@ void TestKomutProgram::run_data()
     for (int i = 0; i < garbage.size(); ++i)
         garbage[i] = char((i * 2654435761u) >> 24);
     garbage.replace('[', '{').replace('\r', '.').back() = '.'; // no section, LF line ends
-    // A file too large to be ayar.ini reads as empty and is left alone.
-    row("10 MB", on3, 3, done, "ayar.ini yazılamadı: *", {}, 4, Saved + QByteArray(10 << 20, 'x'));
     row("binary garbage", on3, 0, done, "", garbage + "\n[RELO]\nPortData=4\n", 4, garbage);
     row("no line end at all", on3, 0, done, "", "[RELO] PortNumber=3 PortData=1\nPortData=4\n", 4,
         "[RELO] PortNumber=3 PortData=1");
@@ -152,20 +145,12 @@ void TestKomutProgram::run_data()
     row("RELO stale display", {}, 1, "",
         "RELO bir masaüstü oturumu ister: ekrana bağlanılamadı (DISPLAY=:4242).\n");
     // Rows named after a program run that one: each answers at once, with no screen.
-    for (const char *program : {"RELO", "RELOKomut", "relo-sim", "relo-mqtt"})
+    for (const char *program : {"RELO", "RELOKomut", "relo-sim", "relo-mqtt", "relo-web"})
         row(qPrintable(QStringLiteral("%1 --help").arg(program)), {"--help"}, 0,
             qPrintable(QStringLiteral("Kullanım: %1 *").arg(program)), "");
-    // Each prints the version written in its CMakeLists.txt.
-    using namespace relo;
-    for (const auto &[program, major, minor, revision] :
-         {std::tuple("RELO", PanelVersion::Major, PanelVersion::Minor, PanelVersion::Revision),
-          std::tuple("RELOKomut", KomutVersion::Major, KomutVersion::Minor, KomutVersion::Revision),
-          std::tuple("relo-sim", SimVersion::Major, SimVersion::Minor, SimVersion::Revision),
-          std::tuple("relo-mqtt", MqttVersion::Major, MqttVersion::Minor, MqttVersion::Revision)})
-        row(qPrintable(QStringLiteral("%1 --version").arg(program)), {"--version"}, 0,
-            qPrintable(
-                QStringLiteral("%1 %2.%3.%4\n").arg(program).arg(major).arg(minor).arg(revision)),
-            "");
+    // The services echo an unknown option escaped, and say where the help is.
+    row("relo-mqtt misuse", {"--\x1b[2J"}, 2, "",
+        "Bilinmeyen seçenek: --\\x1b[2J\nYardım için: relo-mqtt --help\n");
 }
 
 void TestKomutProgram::run()
@@ -247,8 +232,6 @@ void TestKomutProgram::burst_data()
         << QStringList{"01-1", "02-1", "01-0", "03-1", "02-0", "04-1", "03-0", "01-1",
                        "05-1", "04-0", "05-0", "02-1", "06-1", "01-0", "06-0", "07-1"}
         << 40 << -1 << true;
-    // A door opener: both states reach the wire.
-    QTest::newRow("pulse") << QStringList{"03-1", "03-0"} << 20 << -1 << true;
     // A process dies once the first frame is out, sending or waiting: the others
     // are not held up, and what was saved is never half a file. The killed
     // command's channel is switched again later, so the end does not depend on

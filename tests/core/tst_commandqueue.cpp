@@ -7,6 +7,8 @@
 #include "programs.h"
 #include "settingsfile.h"
 
+#include <QDateTime>
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,6 +21,8 @@ private Q_SLOTS:
     void nextBatch();
     void orderOfMaking_data();
     void orderOfMaking();
+    void stalledSender();
+    void unsavedMask();
 };
 
 // Tickets as "channels:states" in order; the batch as the indexes it takes.
@@ -85,6 +89,53 @@ void TestCommandQueue::orderOfMaking()
     QCOMPARE(madeFirstDone.at(0).at(1).value<relo::CommandQueue::Outcome>(),
              saved ? relo::CommandQueue::Outcome::Sent : relo::CommandQueue::Outcome::NotSaved);
     QCOMPARE(relo::readSetting(dir.path(), relo::PortDataKey), saved ? "4" : "");
+}
+
+// A sender ahead that holds its turn and shows no progress: the changes waiting
+// behind it fail as the port's, since nothing of theirs was sent.
+void TestCommandQueue::stalledSender()
+{
+    QTemporaryDir dir;
+    QVERIFY(writeFile(relo::settingsPath(dir.path()), savedSettings(3, 0)));
+    FakeSerialPort aheadPort;
+    FakeSerialPort behindPort;
+    aheadPort.setPresent({3});
+    behindPort.setPresent({3});
+    relo::CommandQueue ahead(&aheadPort, dir.path());
+    relo::CommandQueue behind(&behindPort, dir.path());
+    QSignalSpy taken(&ahead, &relo::CommandQueue::portTaken);
+    QSignalSpy done(&behind, &relo::CommandQueue::finished);
+    ahead.setHeld(true);
+    ahead.submit({relo::channelBit(1), relo::channelBit(1)});
+    QVERIFY(taken.wait(5000));
+    behind.submit({relo::channelBit(2), relo::channelBit(2)});
+    QTRY_COMPARE_WITH_TIMEOUT(done.size(), 1, relo::CommandQueue::BusyRetryMs * 3);
+    QCOMPARE(done.at(0).at(1).value<relo::CommandQueue::Outcome>(),
+             relo::CommandQueue::Outcome::PortFailed);
+    QVERIFY(behindPort.writes().isEmpty());
+}
+
+// The mask a batch could not save stands for as long as ayar.ini is the file it
+// was meant for: an edit of the same size ends it.
+void TestCommandQueue::unsavedMask()
+{
+    QTemporaryDir dir;
+    const QString ini = relo::settingsPath(dir.path());
+    // Too large to be ayar.ini: neither read (port 1, mask 0) nor written.
+    QVERIFY(writeFile(ini, savedSettings(3, 0) + QByteArray(2 << 20, 'x')));
+    FakeSerialPort port;
+    port.setPresent({1});
+    relo::CommandQueue queue(&port, dir.path());
+    QSignalSpy done(&queue, &relo::CommandQueue::finished);
+    queue.submit({relo::channelBit(3), relo::channelBit(3)});
+    QVERIFY(done.wait(10000));
+    QCOMPARE(queue.savedMask(), relo::Mask(4));
+    QFile file(ini);
+    QVERIFY(file.open(QIODevice::ReadWrite) && file.write("y") == 1 && file.flush());
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5),
+                             QFileDevice::FileModificationTime));
+    file.close();
+    QCOMPARE(queue.savedMask(), relo::Mask(0));
 }
 
 QTEST_GUILESS_MAIN(TestCommandQueue)

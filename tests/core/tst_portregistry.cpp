@@ -15,12 +15,15 @@
 #include <map>
 #include <memory>
 
+#include <unistd.h>
+
 class TestPortRegistry : public QObject
 {
     Q_OBJECT
 private Q_SLOTS:
     void numbers_data();
     void numbers();
+    void withoutHome();
 
 private:
     QString link(QChar name) const { return m_dir.filePath(QStringLiteral("by-id/usb-")) + name; }
@@ -91,6 +94,22 @@ void TestPortRegistry::numbers()
     static const QRegularExpression clean(QStringLiteral("^\\[Portlar\\]\n(\\d+=\\S+Z \\S+\n)+$"));
     QVERIFY2(clean.match(QString::fromUtf8(readFile(registry()))).hasMatch(),
              readFile(registry()).constData());
+}
+
+// A service account whose home does not exist uses the registry an
+// administrator ships beside the program.
+void TestPortRegistry::withoutHome()
+{
+    if (::geteuid() == 0)
+        QSKIP("root may make any folder");
+    const QByteArray home = qgetenv("HOME");
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    qputenv("HOME", "/nonexistent");
+    qunsetenv("XDG_CONFIG_HOME");
+    const QString file = relo::PortRegistry::defaultFile();
+    qputenv("HOME", home);
+    qputenv("XDG_CONFIG_HOME", config);
+    QCOMPARE(file, QCoreApplication::applicationDirPath() + QStringLiteral("/portlar.ini"));
 }
 
 QTEST_GUILESS_MAIN(TestPortRegistry)

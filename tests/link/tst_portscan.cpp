@@ -1,32 +1,13 @@
 #include "frame.h"
 #include "portmap.h"
 #include "portscan.h"
-#include "programs.h"
 #include "pseudoterminal.h"
 #include "realserialport.h"
 
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTest>
 
 using namespace relo;
-
-namespace {
-
-// The next `count` lines relo-sim prints (fewer if it stays silent for five
-// seconds), each without its time stamp, which must be hh:mm:ss.zzz.
-QStringList readLines(QProcess &sim, int count)
-{
-    static const QRegularExpression stamp(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d  "));
-    QStringList lines;
-    while (lines.size() < count && (sim.canReadLine() || sim.waitForReadyRead(5000))) {
-        if (sim.canReadLine())
-            lines << QString::fromUtf8(sim.readLine()).chopped(1).remove(stamp);
-    }
-    return lines;
-}
-
-} // namespace
 
 class TestPortScan : public QObject
 {
@@ -35,7 +16,6 @@ private Q_SLOTS:
     void devicePath_data();
     void devicePath();
     void scan();
-    void simDecodesItsPseudoTerminal();
 };
 
 void TestPortScan::devicePath_data()
@@ -104,43 +84,8 @@ void TestPortScan::scan()
     QCOMPARE(port.portNumber(), 5);
     QVERIFY(port.isOpen());
 
-    // A second relo-sim on the port the first one holds says so, in Turkish.
-    const Outcome second = runProgram(QCoreApplication::applicationDirPath() + "/relo-sim",
-                                      {QStringLiteral("--port"), held7.slavePath()});
-    QCOMPARE(second.exitCode, 1);
-    QCOMPARE(second.err, QStringLiteral("relo-sim: %1 açılamadı: başka bir program kullanıyor\n")
-                             .arg(held7.slavePath()));
     holder.terminate();
     QVERIFY(holder.waitForFinished(5000));
-}
-
-// Started without arguments it makes a pseudo-terminal pair and decodes what
-// arrives at its far end.
-void TestPortScan::simDecodesItsPseudoTerminal()
-{
-    QProcess sim;
-    sim.start(QCoreApplication::applicationDirPath() + QStringLiteral("/relo-sim"));
-    const QStringList head = readLines(sim, 2);
-    QCOMPARE(head.size(), 2);
-    QVERIFY(head.at(0).startsWith(QLatin1String("Port: /")));
-    const QString path = head.at(0).mid(6);
-    QCOMPARE(head.at(1), QStringLiteral("RELOKomut ve RELO için: export RELO_COM1=") + path);
-
-    qputenv("RELO_COM1", path.toLocal8Bit());
-    RealSerialPort port;
-    QCOMPARE(port.openPort(1), SerialPort::OpenError::None);
-    QVERIFY(port.send(buildFrame(5) + "\x04" + buildFrame(0) + buildFrame(0xFF) + "\x80"));
-    QCOMPARE(readLines(sim, 5), (QStringList{
-                                    "çerçeve 1  maske=5  açık: 1 3",
-                                    "çerçeve dışı: 04",
-                                    "çerçeve 2  maske=0  hepsi kapalı",
-                                    "çerçeve 3  maske=255  açık: 1 2 3 4 5 6 7 8",
-                                    "çerçeve dışı: 80",
-                                }));
-    sim.terminate(); // SIGTERM ends it cleanly
-    QVERIFY(sim.waitForFinished(5000));
-    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestPortScan)

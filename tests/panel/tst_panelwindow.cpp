@@ -318,7 +318,8 @@ private Q_SLOTS:
         QVERIFY(a.open() && b.open());
         Panel panel({}, registeredSerialPort());
         panel.window->watchDevices(dir.path());
-        QSignalSpy changes(panel.window->findChild<DeviceWatcher *>(), &DeviceWatcher::changed);
+        QSignalSpy changes(panel.window->findChild<platform::DeviceWatcher *>(),
+                           &platform::DeviceWatcher::changed);
         const QString byId = dir.filePath("by-id/usb-");
         QVERIFY(QDir(dir.path()).mkdir("by-id") && QFile::link(a.slavePath(), byId + 'A'));
         QTRY_COMPARE(panel.entries(), QStringList{"Com - 1"});
@@ -342,9 +343,9 @@ private Q_SLOTS:
         QVERIFY2(line.open(), qPrintable(line.errorString()));
         RealSerialPort *const port = Panel::onLine(line);
         Panel panel({}, port);
-        QVERIFY(StopSignals::install());
-        StopSignals stopSignals;
-        connect(&stopSignals, &StopSignals::stopRequested, panel.window.get(),
+        QVERIFY(platform::StopSignals::install());
+        platform::StopSignals stopSignals;
+        connect(&stopSignals, &platform::StopSignals::stopRequested, panel.window.get(),
                 &PanelWindow::shutDown);
         panel.choose("Com - 1", true);
         const QString lock = lockFilePath(line.slavePath());
@@ -360,26 +361,19 @@ private Q_SLOTS:
 
     void switches_data()
     {
-        QTest::addColumn<QString>("caption");   // of channel 3 before the clicks
         QTest::addColumn<QList<int>>("clicks"); // negative: double-clicked
         QTest::addColumn<QByteArray>("bytes");  // written, one per click
-        QTest::newRow("3 twice") << "3 - (0)" << QList<int>{3, 3} << QByteArray("\x04\0", 2);
-        QTest::newRow("1, 2, 8") << "3 - (0)" << QList<int>{1, 2, 8} << QByteArray("\x01\x03\x83");
-        QTest::newRow("3 double-clicked, 3")
-            << "3 - (0)" << QList<int>{-3, 3} << QByteArray("\x04\0", 2);
-        QTest::newRow("unknown digit") << "3 - (x)" << QList<int>{3} << QByteArray("\x04");
-        QTest::newRow("empty caption") << "" << QList<int>{3} << QByteArray("\x04");
-        QTest::newRow("sixth is 1") << "abcde1" << QList<int>{3} << QByteArray(1, '\0');
+        QTest::newRow("3 twice") << QList<int>{3, 3} << QByteArray("\x04\0", 2);
+        QTest::newRow("1, 2, 8") << QList<int>{1, 2, 8} << QByteArray("\x01\x03\x83");
+        QTest::newRow("3 double-clicked, 3") << QList<int>{-3, 3} << QByteArray("\x04\0", 2);
     }
 
     void switches()
     {
-        QFETCH(QString, caption);
         QFETCH(QList<int>, clicks);
         QFETCH(QByteArray, bytes);
         Panel panel({1});
         panel.choose("Com - 1", true);
-        panel.caption(3)->setText(caption);
         for (int channel : clicks)
             channel > 0 ? panel.toggle(channel) : panel.doubleClick(-channel);
         QCOMPARE(panel.flips(), bytes);

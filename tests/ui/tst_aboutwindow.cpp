@@ -1,7 +1,6 @@
 #include "aboutwindow.h"
 #include "accessible.h"
 #include "modal.h"
-#include "sharedwidgets.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -53,7 +52,6 @@ private Q_SLOTS:
     void opening_data();
     void opening();
     void keyboard();
-    void disabledLabelKeepsItsColour();
 };
 
 void TestAboutWindow::opening_data()
@@ -144,24 +142,6 @@ void TestAboutWindow::keyboard()
                                         QUrl("http://" + AboutWindow::webHost()),
                                         QUrl("mailto:" + AboutWindow::mailAddress())}));
     QVERIFY(closed);
-}
-
-// A clickable label in a disabled area (the panel's captions and "Hakkında" while
-// idle) is drawn in its own colour, as before it could take the focus.
-void TestAboutWindow::disabledLabelKeepsItsColour()
-{
-    QWidget area;
-    auto *label = new relo::ClickableLabel(QStringLiteral("Hakkında"), &area);
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, Qt::blue);
-    label->setPalette(pal);
-    area.setEnabled(false);
-    const QImage image = label->grab().toImage();
-    bool blue = false;
-    for (int y = 0; y < image.height() && !blue; ++y)
-        for (int x = 0; x < image.width() && !blue; ++x)
-            blue = image.pixelColor(x, y) == QColor(Qt::blue);
-    QVERIFY(blue);
 }
 
 QTEST_MAIN(TestAboutWindow)

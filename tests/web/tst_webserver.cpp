@@ -1,10 +1,11 @@
 // The built relo-web on a loopback port, with a pseudo-terminal standing in for
 // the radio module and RELOKomut beside it.
 
-#include "framedecoder.h"
+#include "access.h"
 #include "programs.h"
-#include "pseudoterminal.h"
+#include "servicebench.h"
 #include "settingsfile.h"
+#include "weboptions.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -38,15 +39,8 @@ QJsonObject json(const QByteArray &text)
 // A relo-web of the test's own, on a free loopback port.
 struct Server
 {
-    std::unique_ptr<QProcess> process;
+    std::unique_ptr<ServiceProcess> service;
     quint16 port = 0;
-    QString log;
-
-    QString readLog()
-    {
-        log += QString::fromUtf8(process->readAllStandardError());
-        return log;
-    }
 };
 
 } // namespace
@@ -61,24 +55,24 @@ private Q_SLOTS:
     void api();
     void changes();
     void missingPort();
+    void notSaved();
     void password();
-    void refusals_data();
-    void refusals();
+    void access();
+    void options_data();
+    void options();
     void connections();
 
 private:
-    void start(Server &server, const QStringList &args, const QProcessEnvironment &env);
+    void start(Server &server, ServiceBench &bench, const QStringList &args,
+               const QProcessEnvironment &env);
     QTcpSocket *send(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
                      const QList<QByteArray> &headers = {}, quint16 port = 0);
     Reply receive(QTcpSocket *socket);
     Reply request(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
                   const QList<QByteArray> &headers = {}, quint16 port = 0);
-    QList<int> frames(int mask) { return framesUntil(m_wire, m_decoder, mask); }
+    QList<int> frames(int mask) { return m_bench.frames(mask); }
 
-    QTemporaryDir m_dir;
-    relo::PseudoTerminal m_wire;
-    relo::FrameDecoder m_decoder;
-    QProcessEnvironment m_env;
+    ServiceBench m_bench;
     Server m_web;
     QWebSocket m_live;
     QList<QJsonObject> m_states; // as told on /api/live
@@ -86,14 +80,9 @@ private:
 
 void TestWebServer::initTestCase()
 {
-    QVERIFY(m_dir.isValid());
-    for (const QString program : {"relo-web", "RELOKomut"})
-        QVERIFY(!copyProgram(program, m_dir.path()).isEmpty());
-    QVERIFY2(m_wire.open(), qPrintable(m_wire.errorString()));
-    m_env = portEnvironment({{3, m_wire.slavePath()}}); // port 3 is the wire
-    QVERIFY(writeFile(relo::settingsPath(m_dir.path()),
-                      "[RELO]\nPortNumber=3\nPortData=5\n[WEB]\nAllowHost=relo.lan\n"));
-    start(m_web, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}, m_env);
+    QVERIFY(m_bench.open(QStringLiteral("relo-web")));
+    QVERIFY(m_bench.writeSettings("[RELO]\nPortNumber=3\nPortData=5\n[WEB]\nAllowHost=relo.lan\n"));
+    start(m_web, m_bench, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")}, m_bench.env);
     connect(&m_live, &QWebSocket::textMessageReceived, this,
             [this](const QString &text) { m_states << json(text.toUtf8()); });
     m_live.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(m_web.port)));
@@ -103,25 +92,23 @@ void TestWebServer::initTestCase()
 
 void TestWebServer::cleanupTestCase()
 {
-    if (!m_web.process)
+    if (!m_web.service)
         return;
-    m_web.process->terminate(); // as systemctl stop does
-    QVERIFY(m_web.process->waitForFinished(Wait));
-    QCOMPARE(m_web.process->exitCode(), 0);
-    QVERIFY(m_web.readLog().endsWith(QStringLiteral("Durduruldu\n")));
+    QVERIFY(m_web.service->stop());
+    QCOMPARE(m_web.service->process->exitCode(), 0);
+    QVERIFY(m_web.service->readLog().endsWith(QStringLiteral("Durduruldu\n")));
     // Every page is told it went away.
     QTRY_COMPARE(m_live.state(), QAbstractSocket::UnconnectedState);
 }
 
-void TestWebServer::start(Server &server, const QStringList &args, const QProcessEnvironment &env)
+void TestWebServer::start(Server &server, ServiceBench &bench, const QStringList &args,
+                          const QProcessEnvironment &env)
 {
-    server.process = std::make_unique<QProcess>();
-    server.process->setProcessEnvironment(env);
-    server.process->start(m_dir.filePath(QStringLiteral("relo-web")), args);
+    server.service = bench.start(args, env);
     static const QRegularExpression started(QStringLiteral("başladı: http://127.0.0.1:(\\d+)/"));
     QRegularExpressionMatch match;
-    QTRY_VERIFY2_WITH_TIMEOUT((match = started.match(server.readLog())).hasMatch(),
-                              qPrintable(server.log), Wait);
+    QTRY_VERIFY2_WITH_TIMEOUT((match = started.match(server.service->readLog())).hasMatch(),
+                              qPrintable(server.service->log), Wait);
     server.port = quint16(match.captured(1).toUInt());
 }
 
@@ -179,57 +166,36 @@ void TestWebServer::api_data()
     QTest::addColumn<QList<QByteArray>>("headers");
     QTest::addColumn<int>("status");
     QTest::addColumn<QString>("answer"); // part of the body
-
-    using H = QList<QByteArray>;
-    QTest::newRow("state") << QByteArray("GET") << QByteArray("/api/state") << QByteArray() << H()
-                           << 200
-                           << "{\"channels\":[true,false,true,false,false,false,false,false],"
-                              "\"mask\":5}";
-    QTest::newRow("page") << QByteArray("GET") << QByteArray("/") << QByteArray() << H() << 200
-                          << "Çıkış 8";
-    QTest::newRow("picture") << QByteArray("GET") << QByteArray("/on.png") << QByteArray() << H()
-                             << 200 << "PNG";
-    QTest::newRow("channel 9") << QByteArray("PUT") << QByteArray("/api/channels/9")
-                               << QByteArray("ON") << H() << 400
-                               << "Geçersiz çıkış: \\\"9\\\" (1-8 olmalı)";
-    QTest::newRow("channel 03") << QByteArray("PUT") << QByteArray("/api/channels/03")
-                                << QByteArray("ON") << H() << 400 << "Geçersiz çıkış";
-    QTest::newRow("lower case") << QByteArray("PUT") << QByteArray("/api/channels/3")
-                                << QByteArray("on") << H() << 400 << "Geçersiz değer";
-    QTest::newRow("hostile body") << QByteArray("PUT") << QByteArray("/api/channels/3")
-                                  << QByteArray("\x1b[2J<b>\"") << H() << 400
-                                  << "\\\\x1b[2J<b>\\\\x22";
-    QTest::newRow("mask 256") << QByteArray("PUT") << QByteArray("/api/mask") << QByteArray("256")
-                              << H() << 400 << "Geçersiz maske";
-    QTest::newRow("mask -1") << QByteArray("PUT") << QByteArray("/api/mask") << QByteArray("-1")
-                             << H() << 400 << "Geçersiz maske";
-    QTest::newRow("GET a channel") << QByteArray("GET") << QByteArray("/api/channels/3")
-                                   << QByteArray() << H() << 405 << "PUT";
-    QTest::newRow("POST the mask")
-        << QByteArray("POST") << QByteArray("/api/mask") << QByteArray("1") << H() << 405 << "PUT";
-    QTest::newRow("unknown") << QByteArray("GET") << QByteArray("/api/nothing") << QByteArray()
-                             << H() << 404 << "Bulunamadı";
-    QTest::newRow("unknown file") << QByteArray("GET") << QByteArray("/ayar.ini") << QByteArray()
-                                  << H() << 404 << "Bulunamadı";
-    QTest::newRow("live, no upgrade") << QByteArray("GET") << QByteArray("/api/live")
-                                      << QByteArray() << H() << 426 << "WebSocket";
-    QTest::newRow("other host") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
-                                << H{"Host: attacker.example:8080"} << 421 << "bu adla";
-    QTest::newRow("no host") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
-                             << H{"Host: "} << 421 << "bu adla";
-    QTest::newRow("localhost") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
-                               << H{"Host: localhost:1"} << 200 << "\"mask\":5";
-    QTest::newRow("allowed name") << QByteArray("GET") << QByteArray("/api/state") << QByteArray()
-                                  << H{"Host: RELO.lan"} << 200 << "\"mask\":5";
-    QTest::newRow("other origin") << QByteArray("PUT") << QByteArray("/api/channels/1")
-                                  << QByteArray("ON") << H{"Origin: http://attacker.example"} << 403
-                                  << "Başka bir siteden";
-    QTest::newRow("cross-site") << QByteArray("PUT") << QByteArray("/api/mask") << QByteArray("0")
-                                << H{"Sec-Fetch-Site: cross-site"} << 403 << "Başka bir siteden";
-    QTest::newRow("body over 1 KiB") << QByteArray("PUT") << QByteArray("/api/mask")
-                                     << QByteArray(1025, '1') << H() << 413 << "çok büyük";
-    QTest::newRow("body over 16 KiB") << QByteArray("PUT") << QByteArray("/api/mask")
-                                      << QByteArray(100000, '1') << H() << 413 << "çok büyük";
+    const auto row = [](const char *name, const char *request, const QByteArray &body,
+                        const QList<QByteArray> &headers, int status, const char *answer) {
+        const QList<QByteArray> words = QByteArray(request).split(' ');
+        QTest::newRow(name) << words.at(0) << words.at(1) << body << headers << status
+                            << QString::fromUtf8(answer);
+    };
+    const char *const five = "\"mask\":5";
+    row("state", "GET /api/state", {}, {}, 200,
+        "{\"channels\":[true,false,true,false,false,false,false,false],\"mask\":5}");
+    row("page", "GET /", {}, {}, 200, "Çıkış 8");
+    row("picture", "GET /on.png", {}, {}, 200, "PNG");
+    row("channel 9", "PUT /api/channels/9", "ON", {}, 400,
+        "Geçersiz çıkış: \\\"9\\\" (1-8 olmalı)");
+    row("hostile body", "PUT /api/channels/3", "\x1b[2J<b>\"", {}, 400, "\\\\x1b[2J<b>\\\\x22");
+    row("mask 256", "PUT /api/mask", "256", {}, 400, "Geçersiz maske");
+    row("GET a channel", "GET /api/channels/3", {}, {}, 405, "PUT");
+    row("POST the mask", "POST /api/mask", "1", {}, 405, "PUT");
+    row("unknown", "GET /api/nothing", {}, {}, 404, "Bulunamadı");
+    row("unknown file", "GET /ayar.ini", {}, {}, 404, "Bulunamadı");
+    row("live, no upgrade", "GET /api/live", {}, {}, 426, "WebSocket");
+    row("other host", "GET /api/state", {}, {"Host: attacker.example:8080"}, 421, "bu adla");
+    row("no host", "GET /api/state", {}, {"Host: "}, 421, "bu adla");
+    row("localhost", "GET /api/state", {}, {"Host: localhost:1"}, 200, five);
+    row("allowed name", "GET /api/state", {}, {"Host: RELO.lan"}, 200, five);
+    row("other origin", "PUT /api/channels/1", "ON", {"Origin: http://attacker.example"}, 403,
+        "Başka bir siteden");
+    row("cross-site", "PUT /api/mask", "0", {"Sec-Fetch-Site: cross-site"}, 403,
+        "Başka bir siteden");
+    row("body over 1 KiB", "PUT /api/mask", QByteArray(1025, '1'), {}, 413, "çok büyük");
+    row("body over 16 KiB", "PUT /api/mask", QByteArray(100000, '1'), {}, 413, "çok büyük");
 }
 
 // Nothing here changes the outputs: the wire stays silent.
@@ -245,8 +211,8 @@ void TestWebServer::api()
     const Reply reply = request(method, path, body, headers);
     QCOMPARE(reply.status, status);
     QVERIFY2(QString::fromUtf8(reply.body).contains(answer), reply.body.left(300).constData());
-    QVERIFY(!m_web.readLog().contains(QChar(0x1b)));
-    QCOMPARE(m_wire.read(0), QByteArray());
+    QVERIFY(!m_web.service->readLog().contains(QChar(0x1b)));
+    QCOMPARE(m_bench.wire.read(0), QByteArray());
 }
 
 // Each answer when its batch is done; every state on /api/live.
@@ -267,46 +233,73 @@ void TestWebServer::changes()
     QTRY_COMPARE(m_states.size(), 2);
     QCOMPARE(m_states.at(0).value("mask").toInt(), 7);
     QCOMPARE(m_states.at(1).value("channels").toArray().at(1).toBool(), false);
+    QCOMPARE(json(request("PUT", "/api/channels/4", "1").body).value("mask").toInt(), 13);
+    QCOMPARE(frames(13).size(), 4);
 
     // A change made by RELOKomut is told once it is saved, while its frames
     // still go out, not after them.
     QProcess komut;
-    komut.setProcessEnvironment(m_env);
-    komut.start(m_dir.filePath(QStringLiteral("RELOKomut")), {"05-1"});
-    QTRY_COMPARE_WITH_TIMEOUT(m_states.size(), 3, Wait);
+    komut.setProcessEnvironment(m_bench.env);
+    komut.start(m_bench.path(QStringLiteral("RELOKomut")), {"05-1"});
+    QTRY_COMPARE_WITH_TIMEOUT(m_states.size(), 4, Wait);
     QCOMPARE(komut.state(), QProcess::Running);
-    QCOMPARE(m_states.last().value("mask").toInt(), 21);
+    QCOMPARE(m_states.last().value("mask").toInt(), 29);
     QVERIFY(komut.waitForFinished(Wait));
-    QCOMPARE(frames(21).size(), 4);
+    QCOMPARE(frames(29).size(), 4);
 
     const Reply all = request("PUT", "/api/mask", "0");
     QCOMPARE(frames(0).size(), 4);
     QCOMPARE(all.status, 200);
     QCOMPARE(json(all.body).value("channels").toArray().at(4).toBool(), false);
-    QCOMPARE(relo::readSetting(m_dir.path(), relo::PortDataKey), QStringLiteral("0"));
+    QCOMPARE(relo::readSetting(m_bench.folder(), relo::PortDataKey), QStringLiteral("0"));
 }
 
 // 503 with the line RELOKomut prints; the state stays.
 void TestWebServer::missingPort()
 {
-    QVERIFY(relo::writeSetting(m_dir.path(), relo::PortNumberKey, QStringLiteral("4")));
+    QVERIFY(relo::writeSetting(m_bench.folder(), relo::PortNumberKey, QStringLiteral("4")));
     const int told = int(m_states.size());
     const Reply reply = request("PUT", "/api/channels/1", "ON");
-    QVERIFY(relo::writeSetting(m_dir.path(), relo::PortNumberKey, QStringLiteral("3")));
+    QVERIFY(relo::writeSetting(m_bench.folder(), relo::PortNumberKey, QStringLiteral("3")));
     QCOMPARE(reply.status, 503);
     QCOMPARE(json(reply.body).value("error").toString(),
              QStringLiteral("Port Hatası: Com - 4 (/nonexistent/tty4) bulunamadı"));
     QCOMPARE(json(request("GET", "/api/state").body).value("mask").toInt(), 0);
     QCOMPARE(m_states.size(), told);
-    QCOMPARE(m_wire.read(0), QByteArray());
+    QCOMPARE(m_bench.wire.read(0), QByteArray());
+}
+
+// An ayar.ini that cannot be written (too large to be rewritten, which stops
+// root as well), on a bench of its own: a change that went out is answered
+// "saved": false, and one that then fails leaves the state as sent.
+void TestWebServer::notSaved()
+{
+    ServiceBench bench;
+    QVERIFY(bench.open(QStringLiteral("relo-web")));
+    QVERIFY(bench.writeSettings(savedSettings(3, 0)));
+    Server web;
+    start(web, bench, {QStringLiteral("--listen=127.0.0.1:0")}, bench.env);
+    QFile ini(relo::settingsPath(bench.folder()));
+    QVERIFY(ini.open(QIODevice::Append) && ini.write(QByteArray(2 << 20, '\n')) > 0);
+    ini.close();
+    const Reply sent = request("PUT", "/api/channels/3", "ON", {}, web.port);
+    QCOMPARE(
+        json(sent.body),
+        json(
+            R"({"mask":4,"channels":[false,false,true,false,false,false,false,false],"saved":false})"));
+    QCOMPARE(bench.frames(4).size(), 4);
+    bench.wire.close();
+    QCOMPARE(request("PUT", "/api/channels/5", "ON", {}, web.port).status, 503);
+    QCOMPARE(json(request("GET", "/api/state", {}, {}, web.port).body).value("mask").toInt(), 4);
+    QVERIFY(web.service->stop());
 }
 
 void TestWebServer::password()
 {
-    QProcessEnvironment env = m_env;
+    QProcessEnvironment env = m_bench.env;
     env.insert(QStringLiteral("RELO_WEB_PASSWORD"), QStringLiteral("gizli söz"));
     Server web;
-    start(web, {QStringLiteral("--listen=127.0.0.1:0")}, env);
+    start(web, m_bench, {QStringLiteral("--listen=127.0.0.1:0")}, env);
     const auto guarded = [&](const QList<QByteArray> &headers) {
         return request("GET", "/api/state", {}, headers, web.port);
     };
@@ -316,7 +309,8 @@ void TestWebServer::password()
     QCOMPARE(wrong.status, 401);
     QVERIFY(wrong.body.contains("Yanlış parola"));
     QCOMPARE(request("POST", "/api/login", "gizli", {}, web.port).status, 401);
-    QVERIFY(web.readLog().contains(QStringLiteral("Yanlış parola: 127.0.0.1 (2. deneme)")));
+    QVERIFY(
+        web.service->readLog().contains(QStringLiteral("Yanlış parola: 127.0.0.1 (2. deneme)")));
     QCOMPARE(guarded({"Authorization: Bearer gizli söz"}).status, 200);
     QCOMPARE(guarded({"Cookie: relo_session=0123"}).status, 401);
     // The page itself holds nothing: it asks for the password.
@@ -334,49 +328,78 @@ void TestWebServer::password()
     QVERIFY2(match.hasMatch(), login.headers.constData());
     const QByteArray session = "Cookie: " + match.captured(1).toLatin1();
     QCOMPARE(guarded({session}).status, 200);
-    // The page's live state takes the same cookie, and nothing without it.
+    // The page's live state takes the same cookie, and nothing without it or
+    // from a page of another site.
     QWebSocket with;
     QWebSocket without;
+    QWebSocket elsewhere(QStringLiteral("http://attacker.example"));
     QNetworkRequest live(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(web.port)));
     without.open(live);
     live.setRawHeader("Cookie", match.captured(1).toLatin1());
+    elsewhere.open(live);
     QSignalSpy told(&with, &QWebSocket::textMessageReceived);
     with.open(live);
     QVERIFY(told.wait(Wait));
     QTRY_COMPARE(without.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
-    web.process->terminate();
-    QVERIFY(web.process->waitForFinished(Wait));
+    QTRY_COMPARE(elsewhere.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+    QVERIFY(web.service->stop());
 }
 
-void TestWebServer::refusals_data()
+// The cookie is Secure over HTTPS only (a browser would not send it back over
+// HTTP), and each wrong password is answered later than the one before.
+void TestWebServer::access()
+{
+    relo::WebOptions http;
+    http.password = QStringLiteral("p");
+    relo::WebOptions https = http;
+    https.certFile = https.keyFile = QStringLiteral("x");
+    QVERIFY(!relo::Access(http).openSession().contains("Secure"));
+    QVERIFY(relo::Access(https).openSession().endsWith("; Secure"));
+    for (int tries = 1; tries < 7; ++tries)
+        QVERIFY(relo::Access::refusalDelayMs(tries + 1) > relo::Access::refusalDelayMs(tries));
+}
+
+// The options of relo-web's own, read in-process; the shared reader has its
+// table in tst_serviceoptions.
+void TestWebServer::options_data()
 {
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("allowHost"); // AllowHost in ayar.ini
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QString>("answer"); // the error, or the allowed names
 
+    using A = relo::ServiceArguments;
     QTest::newRow("network without a password")
-        << QStringList{"--listen", "0.0.0.0:0"} << 2
+        << QStringList{"--listen", "0.0.0.0:0"} << QString() << int(A::Unsafe)
         << "0.0.0.0:0 adresinde parolasız çalışılmaz: parolayı bir dosyanın ilk satırına yazıp "
-           "--password-file DOSYA ile verin";
-    QTest::newRow("password on the command line")
-        << QStringList{"--password=gizli"} << 2 << "Parola komut satırında verilmez";
-    QTest::newRow("no port") << QStringList{"--listen", "127.0.0.1"} << 2
-                             << "Geçersiz dinleme adresi";
-    QTest::newRow("unreadable password file") << QStringList{"--password-file", "/nonexistent"} << 1
-                                              << "Parola dosyası okunamadı: /nonexistent";
-    QTest::newRow("address in use")
-        << QStringList{"--listen", "127.0.0.1:PORT"} << 1 << "relo-web başlatılamadı: 127.0.0.1:";
+           "--password-file DOSYA ile verin (ya da RELO_WEB_PASSWORD ortam değişkeniyle)";
+    QTest::newRow("no port") << QStringList{"--listen", "127.0.0.1"} << QString() << int(A::Misuse)
+                             << "Geçersiz dinleme adresi: \"127.0.0.1\" (ADRES:PORT olmalı, "
+                                "örneğin 0.0.0.0:8080)";
+    QTest::newRow("empty password") << QStringList{"--password-file", "EMPTY"} << QString()
+                                    << int(A::Misuse) << "Parola boş olamaz";
+    QTest::newRow("certificate without key")
+        << QStringList{"--cert=c"} << QString() << int(A::Misuse)
+        << "HTTPS için --cert ve --key birlikte verilir";
+    QTest::newRow("bad name") << QStringList{"--allow-host", "a b"} << QString() << int(A::Misuse)
+                              << "Geçersiz ad: \"a b\"";
+    QTest::newRow("names of the file")
+        << QStringList() << "Relo.lan, b" << int(A::Run) << "relo.lan b";
 }
 
-void TestWebServer::refusals()
+void TestWebServer::options()
 {
     QFETCH(QStringList, args);
-    QFETCH(int, exitCode);
-    QFETCH(QString, error);
-    args.replaceInStrings(QStringLiteral("PORT"), QString::number(m_web.port));
-    const Outcome outcome = runProgram(m_dir.filePath(QStringLiteral("relo-web")), args, m_env);
-    QCOMPARE(outcome.exitCode, exitCode);
-    QVERIFY2(outcome.err.contains(error), qPrintable(outcome.err));
+    QFETCH(QString, allowHost);
+    QFETCH(int, action);
+    QFETCH(QString, answer);
+    QVERIFY(writeFile(m_bench.path(QStringLiteral("bos")), "\n"));
+    args.replaceInStrings(QStringLiteral("EMPTY"), m_bench.path(QStringLiteral("bos")));
+    const relo::ParsedWebOptions parsed =
+        relo::parseWebOptions(args, {QString(), QString(), QString(), QString(), allowHost},
+                              QStringLiteral("/"), QProcessEnvironment());
+    QCOMPARE(int(parsed.action), action);
+    QCOMPARE(action ? parsed.error : parsed.options.allowedHosts.join(u' '), answer);
 }
 
 // Connections beyond the limit are closed at once; the server goes on.
@@ -395,6 +418,22 @@ void TestWebServer::connections()
     QTRY_COMPARE_WITH_TIMEOUT(closed, Extra - 63, Wait);
     qDeleteAll(sockets);
     QTRY_COMPARE_WITH_TIMEOUT(request("GET", "/api/state").status, 200, Wait);
+    // A kept-alive connection: the size limit counts each request on its own.
+    QTcpSocket kept;
+    kept.connectToHost(QStringLiteral("127.0.0.1"), m_web.port);
+    QByteArray answers;
+    for (int i = 1; i <= 24; ++i) {
+        kept.write("GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + QByteArray(1000, 'x') +
+                   "\r\n\r\n");
+        QTRY_COMPARE_WITH_TIMEOUT(int((answers += kept.readAll()).count("HTTP/1.1 200")), i, Wait);
+    }
+    // Another relo-web on the same address cannot start.
+    const Outcome taken =
+        runProgram(m_bench.path(QStringLiteral("relo-web")),
+                   {QStringLiteral("--listen=127.0.0.1:%1").arg(m_web.port)}, m_bench.env);
+    QCOMPARE(taken.exitCode, 1);
+    QVERIFY2(taken.err.startsWith(QStringLiteral("relo-web başlatılamadı: 127.0.0.1:")),
+             qPrintable(taken.err));
 }
 
 QTEST_GUILESS_MAIN(TestWebServer)

@@ -1,0 +1,160 @@
+// The network services' shared rules, in-process: the option reader every
+// service's command line goes through, and the payloads that switch outputs.
+
+#include "programs.h"
+#include "servicecore.h"
+#include "serviceoptions.h"
+#include "settingsfolder.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+using relo::ServiceArguments;
+using relo::ServiceOption;
+
+const relo::ServiceCommandLine Line{
+    QStringLiteral("relo-test"),
+    QStringLiteral("TEST"),
+    QStringLiteral("RELO_TEST_PASSWORD"),
+    {{QStringLiteral("--name"), QStringLiteral("Name")},
+     {QStringLiteral("--password-file"), QStringLiteral("PasswordFile"), ServiceOption::Path},
+     {QStringLiteral("--list"), QStringLiteral("List"), ServiceOption::List}}};
+
+} // namespace
+
+class TestServiceOptions : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void arguments_data();
+    void arguments();
+    void payloads_data();
+    void payloads();
+    void sharedSettingsNotTrusted();
+};
+
+void TestServiceOptions::arguments_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("ini");     // Name, PasswordFile, List
+    QTest::addColumn<QString>("environment"); // RELO_TEST_PASSWORD
+    QTest::addColumn<int>("action");
+    QTest::addColumn<QString>("answer"); // the error; else Name|List|password ("-": none)
+
+    const QStringList none;
+    const auto row = [](const char *name, const QStringList &args, const QStringList &ini,
+                        const char *environment, ServiceArguments::Action action,
+                        const QString &answer) {
+        QTest::newRow(name) << args << ini << environment << int(action) << answer;
+    };
+    row("help wins", {"--help", "--bogus"}, none, "", ServiceArguments::Help, "");
+    row("version", {"--name=x", "--version"}, none, "", ServiceArguments::Version, "");
+    row("unknown option, escaped", {"--b\x1b[2J\"ad=x"}, none, "", ServiceArguments::Misuse,
+        "Bilinmeyen seçenek: --b\\x1b[2J\\x22ad");
+    row("stray argument", {"name"}, none, "", ServiceArguments::Misuse,
+        "Beklenmeyen bağımsız değişken: name");
+    row("password given", {"--password=gizli"}, none, "", ServiceArguments::Misuse,
+        "Parola komut satırında verilmez: --password-file veya RELO_TEST_PASSWORD kullanın");
+    row("value missing", {"--name"}, none, "", ServiceArguments::Misuse, "--name bir değer ister");
+    row("the file's", none, {" a ", "", "x, y z"}, "", ServiceArguments::Run, "a|x y z|-");
+    row("options win", {"--name", "b", "--list=p", "--list", "q"}, {"a", "", "x"}, "",
+        ServiceArguments::Run, "b|p q|-");
+    // A relative path in the file is taken from its folder.
+    row("password of the file", none, {"", "pw", ""}, "", ServiceArguments::Run, "||söz");
+    row("environment over the file", none, {"", "pw", ""}, "env", ServiceArguments::Run, "||env");
+    row("option over the environment", {"--password-file=DIR/pw"}, none, "env",
+        ServiceArguments::Run, "||söz");
+    row("password file unreadable", {"--password-file", "/nonexistent"}, none, "env",
+        ServiceArguments::Failed, "Parola dosyası okunamadı: /nonexistent");
+    row("password file too big", {"--password-file", "DIR/big"}, none, "", ServiceArguments::Failed,
+        "Parola dosyası okunamadı: DIR/big");
+}
+
+void TestServiceOptions::arguments()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QStringList, ini);
+    QFETCH(QString, environment);
+    QFETCH(int, action);
+    QFETCH(QString, answer);
+    const QTemporaryDir dir;
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("pw")), "söz\r\nnext\n"));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("big")), QByteArray(4097, 'x')));
+    args.replaceInStrings(QStringLiteral("DIR"), dir.path());
+    answer.replace(QStringLiteral("DIR"), dir.path());
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("RELO_TEST_PASSWORD"), environment);
+
+    const ServiceArguments parsed = relo::readServiceArguments(Line, args, ini, dir.path(), env);
+    QCOMPARE(int(parsed.action), action);
+    QCOMPARE(action != ServiceArguments::Run
+                 ? parsed.error
+                 : parsed.value(0) + u'|' + parsed.values.value(2).join(u' ') + u'|' +
+                       parsed.password.value_or(QStringLiteral("-")),
+             answer);
+}
+
+void TestServiceOptions::payloads_data()
+{
+    QTest::addColumn<QString>("target"); // a channel's name, or "mask"
+    QTest::addColumn<QByteArray>("payload");
+    QTest::addColumn<int>("channels"); // -1: refused
+    QTest::addColumn<int>("states");
+
+    QTest::newRow("ON") << "3" << QByteArray("ON") << 4 << 4;
+    QTest::newRow("1") << "3" << QByteArray("1") << 4 << 4;
+    QTest::newRow("OFF") << "8" << QByteArray("OFF") << 128 << 0;
+    QTest::newRow("0") << "1" << QByteArray("0") << 1 << 0;
+    QTest::newRow("lower case") << "3" << QByteArray("on") << -1 << 0;
+    QTest::newRow("channel 9") << "9" << QByteArray("ON") << -1 << 0;
+    QTest::newRow("channel 03") << "03" << QByteArray("ON") << -1 << 0;
+    QTest::newRow("mask 255") << "mask" << QByteArray("255") << 255 << 255;
+    QTest::newRow("mask 256") << "mask" << QByteArray("256") << -1 << 0;
+    QTest::newRow("mask 0012") << "mask" << QByteArray("0012") << -1 << 0;
+    QTest::newRow("mask blank") << "mask" << QByteArray(" 12") << -1 << 0;
+    QTest::newRow("mask huge") << "mask" << QByteArray(100000, '1') << -1 << 0;
+}
+
+void TestServiceOptions::payloads()
+{
+    QFETCH(QString, target);
+    QFETCH(QByteArray, payload);
+    QFETCH(int, channels);
+    QFETCH(int, states);
+    std::optional<relo::MaskChange> change;
+    if (target == QLatin1String("mask"))
+        change = relo::wholeMaskChange(payload);
+    else if (const std::optional<int> channel = relo::channelNumber(target))
+        change = relo::switchChange(*channel, payload);
+    QCOMPARE(change ? int(change->channels) : -1, channels);
+    QCOMPARE(change ? int(change->states) : 0, states);
+}
+
+// The section of the shared ayar.ini, which every account of its group may write,
+// is not read: the account's own ayar.ini is, and the service says why.
+void TestServiceOptions::sharedSettingsNotTrusted()
+{
+    QTemporaryDir shared;
+    QTemporaryDir own;
+    QVERIFY(shared.isValid() && own.isValid());
+    qputenv("RELO_SHARED_STATE_DIR", QFile::encodeName(shared.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(own.path()));
+    QVERIFY(relo::writeSetting(shared.path(), QStringLiteral("PortNumber"), QStringLiteral("2")));
+    const QString ownFile = relo::settingsPath(relo::privateSettingsFolder());
+    QString note;
+    QCOMPARE(relo::serviceSettingsFile(Line, shared.path(), &note), ownFile);
+    QVERIFY(note.isEmpty()); // nothing of the service there: nothing to say
+    QVERIFY(relo::writeIniValues(relo::settingsPath(shared.path()), QStringLiteral("TEST"),
+                                 {{QStringLiteral("PasswordFile"), QStringLiteral("/etc/x")}}));
+    QCOMPARE(relo::serviceSettingsFile(Line, shared.path(), &note), ownFile);
+    QVERIFY(note.contains(QStringLiteral("[TEST] bölümü okunmadı")));
+    // Any other folder's ayar.ini is the service's own.
+    note.clear();
+    QCOMPARE(relo::serviceSettingsFile(Line, own.path(), &note), relo::settingsPath(own.path()));
+    QVERIFY(note.isEmpty());
+}
+
+QTEST_GUILESS_MAIN(TestServiceOptions)
+#include "tst_serviceoptions.moc"
