@@ -1,17 +1,17 @@
 // relo-bench: measures RELO on pseudo-terminals against the floors that the
 // serial line and the 250 ms timer set. Each subcommand prints rows of one
 // Markdown table; bench.sh runs them in turn and adds the header.
-#include "deviceholders.h"
-#include "localbroker.h"
-#include "mqttclient.h"
-#include "portmap.h"
-#include "portregistry.h"
-#include "portscan.h"
-#include "pseudoterminal.h"
-#include "realserialport.h"
-#include "stats.h"
-#include "transmitter.h"
-#include "wirerecorder.h"
+#include "platform/deviceholders.h"
+#include "dev/localbroker.h"
+#include "mqtt/mqttclient.h"
+#include "link/portmap.h"
+#include "core/portregistry.h"
+#include "link/portscan.h"
+#include "dev/pseudoterminal.h"
+#include "link/realserialport.h"
+#include "bench/stats.h"
+#include "link/transmitter.h"
+#include "bench/wirerecorder.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,10 +1,10 @@
 // The panel's measurements: a click on a channel switch to its mask byte on the
 // wire, and the footprint of a connected panel.
-#include "panelwindow.h"
-#include "pseudoterminal.h"
-#include "realserialport.h"
-#include "stats.h"
-#include "wirerecorder.h"
+#include "panel/panelwindow.h"
+#include "dev/pseudoterminal.h"
+#include "link/realserialport.h"
+#include "bench/stats.h"
+#include "bench/wirerecorder.h"
 
 #include <QComboBox>
 #include <QEventLoop>

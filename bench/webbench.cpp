@@ -1,9 +1,9 @@
 // relo-web rows of relo-bench: a PUT to the first frame on the wire, a change
 // by RELOKomut to the last of 50 open WebSockets, the weight of the page, and
 // relo-web at rest.
-#include "pseudoterminal.h"
-#include "stats.h"
-#include "wirerecorder.h"
+#include "dev/pseudoterminal.h"
+#include "bench/stats.h"
+#include "bench/wirerecorder.h"
 
 #include <QEventLoop>
 #include <QFile>

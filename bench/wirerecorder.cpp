@@ -1,4 +1,4 @@
-#include "wirerecorder.h"
+#include "bench/wirerecorder.h"
 
 #include <ctime>
 #include <poll.h>

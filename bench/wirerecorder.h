@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framedecoder.h"
+#include "link/framedecoder.h"
 
 #include <atomic>
 #include <chrono>

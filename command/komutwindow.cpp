@@ -1,19 +1,19 @@
-#include "komutwindow.h"
+#include "command/komutwindow.h"
 
 #include "komut_version.h"
-#include "messagebox.h"
-#include "sharedwidgets.h"
-#include "twips.h"
-#include "versiontitle.h"
-#include "windowplacement.h"
+#include "ui/messagebox.h"
+#include "ui/sharedwidgets.h"
+#include "ui/twips.h"
+#include "ui/versiontitle.h"
+#include "ui/windowplacement.h"
 
-#include "aboutwindow.h"
-#include "portentry.h"
-#include "porterror.h"
-#include "portregistry.h"
-#include "portscan.h"
-#include "settingsfile.h"
-#include "settingsfolder.h"
+#include "ui/aboutwindow.h"
+#include "ui/portentry.h"
+#include "core/porterror.h"
+#include "core/portregistry.h"
+#include "link/portscan.h"
+#include "core/settingsfile.h"
+#include "core/settingsfolder.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commandrun.h"
+#include "core/commandrun.h"
 
 #include <QString>
 #include <QWidget>

@@ -1,19 +1,19 @@
 // RELOKomut: switches one channel (RELOKomut 03-1) or, started without a
 // command, lets a person choose the serial port.
 
-#include "commandrun.h"
-#include "consoleline.h"
-#include "display.h"
-#include "displayfallback.h"
-#include "komutwindow.h"
-#include "porterror.h"
-#include "portmap.h"
-#include "portregistry.h"
-#include "portscan.h"
-#include "realserialport.h"
-#include "settingsfile.h"
-#include "settingsfolder.h"
-#include "stopsignals.h"
+#include "core/commandrun.h"
+#include "core/consoleline.h"
+#include "platform/display.h"
+#include "ui/displayfallback.h"
+#include "command/komutwindow.h"
+#include "core/porterror.h"
+#include "link/portmap.h"
+#include "core/portregistry.h"
+#include "link/portscan.h"
+#include "link/realserialport.h"
+#include "core/settingsfile.h"
+#include "core/settingsfolder.h"
+#include "platform/stopsignals.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "batch.h"
+#include "core/batch.h"
 
 namespace relo {
 

@@ -1,4 +1,4 @@
-#include "commandgrammar.h"
+#include "core/commandgrammar.h"
 
 namespace relo {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "batch.h"
-#include "frame.h"
-#include "numbertext.h"
+#include "core/batch.h"
+#include "link/frame.h"
+#include "core/numbertext.h"
 
 #include <QString>
 #include <QStringView>

@@ -1,12 +1,12 @@
-#include "commandqueue.h"
+#include "core/commandqueue.h"
 
-#include "files.h"
-#include "porterror.h"
-#include "processes.h"
-#include "serialport.h"
-#include "settingsfile.h"
-#include "settingsfolder.h"
-#include "transmitter.h"
+#include "platform/files.h"
+#include "core/porterror.h"
+#include "platform/processes.h"
+#include "link/serialport.h"
+#include "core/settingsfile.h"
+#include "core/settingsfolder.h"
+#include "link/transmitter.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "batch.h"
-#include "frame.h"
-#include "queuefolder.h"
+#include "core/batch.h"
+#include "link/frame.h"
+#include "core/queuefolder.h"
 
 #include <QElapsedTimer>
 #include <QList>

@@ -1,6 +1,6 @@
-#include "commandrun.h"
+#include "core/commandrun.h"
 
-#include "commandqueue.h"
+#include "core/commandqueue.h"
 
 namespace relo {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commandgrammar.h"
+#include "core/commandgrammar.h"
 
 #include <QObject>
 #include <QString>

@@ -1,7 +1,7 @@
-#include "inifile.h"
+#include "core/inifile.h"
 
-#include "files.h"
-#include "permissions.h"
+#include "platform/files.h"
+#include "platform/permissions.h"
 
 #include <QByteArrayView>
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
-#include "porterror.h"
+#include "core/porterror.h"
 
-#include "realserialport.h"
+#include "link/realserialport.h"
 
-#include "permissions.h"
+#include "platform/permissions.h"
 
 namespace relo {
 

@@ -1,9 +1,9 @@
-#include "portregistry.h"
+#include "core/portregistry.h"
 
-#include "portmap.h"
-#include "serialdevices.h"
-#include "settingsfile.h"
-#include "settingsfolder.h"
+#include "link/portmap.h"
+#include "platform/serialdevices.h"
+#include "core/settingsfile.h"
+#include "core/settingsfolder.h"
 
 #include <QCoreApplication>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "portscan.h"
-#include "realserialport.h"
+#include "link/portscan.h"
+#include "link/realserialport.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

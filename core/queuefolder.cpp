@@ -1,6 +1,6 @@
-#include "queuefolder.h"
+#include "core/queuefolder.h"
 
-#include "processes.h"
+#include "platform/processes.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

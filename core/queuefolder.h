@@ -1,7 +1,7 @@
 #pragma once
 
-#include "batch.h"
-#include "files.h"
+#include "core/batch.h"
+#include "platform/files.h"
 
 #include <QByteArray>
 #include <QList>

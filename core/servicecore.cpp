@@ -1,10 +1,10 @@
-#include "servicecore.h"
+#include "core/servicecore.h"
 
-#include "consoleline.h"
-#include "settingsfile.h"
-#include "sockets.h"
-#include "statewatcher.h"
-#include "stopsignals.h"
+#include "core/consoleline.h"
+#include "core/settingsfile.h"
+#include "platform/sockets.h"
+#include "core/statewatcher.h"
+#include "platform/stopsignals.h"
 
 #include <QTimer>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "commandqueue.h"
-#include "frame.h"
+#include "core/commandqueue.h"
+#include "link/frame.h"
 
 #include <QByteArray>
 #include <QHash>

@@ -1,7 +1,7 @@
-#include "serviceoptions.h"
+#include "core/serviceoptions.h"
 
-#include "consoleline.h"
-#include "settingsfolder.h"
+#include "core/consoleline.h"
+#include "core/settingsfolder.h"
 
 #include <QDir>
 #include <QFile>

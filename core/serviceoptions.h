@@ -1,7 +1,7 @@
 #pragma once
 
-#include "consoleline.h"
-#include "settingsfile.h"
+#include "core/consoleline.h"
+#include "core/settingsfile.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

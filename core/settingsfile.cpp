@@ -1,6 +1,6 @@
-#include "settingsfile.h"
+#include "core/settingsfile.h"
 
-#include "numbertext.h"
+#include "core/numbertext.h"
 
 #include <QDir>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "frame.h"
-#include "inifile.h"
+#include "link/frame.h"
+#include "core/inifile.h"
 
 #include <QList>
 #include <QString>

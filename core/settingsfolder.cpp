@@ -1,8 +1,8 @@
-#include "settingsfolder.h"
+#include "core/settingsfolder.h"
 
-#include "files.h"
-#include "permissions.h"
-#include "settingsfile.h"
+#include "platform/files.h"
+#include "platform/permissions.h"
+#include "core/settingsfile.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,7 +1,7 @@
-#include "statewatcher.h"
+#include "core/statewatcher.h"
 
-#include "settingsfile.h"
-#include "settingsfolder.h"
+#include "core/settingsfile.h"
+#include "core/settingsfolder.h"
 
 #include <QFileInfo>
 #include <QFileSystemWatcher>

@@ -1,4 +1,4 @@
-#include "localbroker.h"
+#include "dev/localbroker.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "pseudoterminal.h"
+#include "dev/pseudoterminal.h"
 
 #include <QDeadlineTimer>
 

@@ -1,6 +1,6 @@
-#include "portmap.h"
+#include "link/portmap.h"
 
-#include "serialdevices.h"
+#include "platform/serialdevices.h"
 
 #include <QFileInfo>
 

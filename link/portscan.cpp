@@ -1,4 +1,4 @@
-#include "portscan.h"
+#include "link/portscan.h"
 
 namespace relo {
 

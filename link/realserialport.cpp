@@ -1,11 +1,11 @@
-#include "realserialport.h"
+#include "link/realserialport.h"
 
-#include "portmap.h"
+#include "link/portmap.h"
 
-#include "deviceholders.h"
-#include "lockfiles.h"
-#include "permissions.h"
-#include "serialdevices.h"
+#include "platform/deviceholders.h"
+#include "platform/lockfiles.h"
+#include "platform/permissions.h"
+#include "platform/serialdevices.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "serialport.h"
+#include "link/serialport.h"
 
-#include "deviceholders.h"
-#include "lockfiles.h"
+#include "platform/deviceholders.h"
+#include "platform/lockfiles.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>

@@ -1,6 +1,6 @@
-#include "transmitter.h"
+#include "link/transmitter.h"
 
-#include "serialport.h"
+#include "link/serialport.h"
 
 #include <QTimer>
 

@@ -1,9 +1,9 @@
-#include "bridge.h"
+#include "mqtt/bridge.h"
 
-#include "consoleline.h"
+#include "core/consoleline.h"
 #include "mqtt_version.h"
-#include "mqttclient.h"
-#include "servicecore.h"
+#include "mqtt/mqttclient.h"
+#include "core/servicecore.h"
 
 #include <QCoreApplication>
 #include <QJsonArray>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "bridgeoptions.h"
-#include "frame.h"
+#include "mqtt/bridgeoptions.h"
+#include "link/frame.h"
 
 #include <QObject>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "bridgeoptions.h"
+#include "mqtt/bridgeoptions.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>

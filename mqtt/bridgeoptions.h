@@ -1,6 +1,6 @@
 #pragma once
 
-#include "serviceoptions.h"
+#include "core/serviceoptions.h"
 
 #include <QProcessEnvironment>
 #include <QString>

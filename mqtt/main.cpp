@@ -1,15 +1,15 @@
 // relo-mqtt: switches RELO's outputs from Home Assistant or any other MQTT
 // system, beside RELOKomut and the panel. Runs without a screen, as a service.
 
-#include "bridge.h"
-#include "consoleline.h"
-#include "bridgeoptions.h"
-#include "mqttclient.h"
-#include "portregistry.h"
-#include "realserialport.h"
-#include "servicecore.h"
-#include "serviceoptions.h"
-#include "settingsfolder.h"
+#include "mqtt/bridge.h"
+#include "core/consoleline.h"
+#include "mqtt/bridgeoptions.h"
+#include "mqtt/mqttclient.h"
+#include "core/portregistry.h"
+#include "link/realserialport.h"
+#include "core/servicecore.h"
+#include "core/serviceoptions.h"
+#include "core/settingsfolder.h"
 
 #include <QCoreApplication>
 

@@ -1,6 +1,6 @@
-#include "mqttclient.h"
+#include "mqtt/mqttclient.h"
 
-#include "sockets.h"
+#include "platform/sockets.h"
 
 #include <QDeadlineTimer>
 #include <QFile>

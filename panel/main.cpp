@@ -1,11 +1,11 @@
 // RELO, the control panel: pick a serial port, confirm, then switch the eight
 // remote outputs.
 
-#include "consoleline.h"
-#include "displayfallback.h"
-#include "panelwindow.h"
-#include "portregistry.h"
-#include "stopsignals.h"
+#include "core/consoleline.h"
+#include "ui/displayfallback.h"
+#include "panel/panelwindow.h"
+#include "core/portregistry.h"
+#include "platform/stopsignals.h"
 
 #include <QApplication>
 #include <QIcon>

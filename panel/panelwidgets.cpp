@@ -1,4 +1,4 @@
-#include "panelwidgets.h"
+#include "panel/panelwidgets.h"
 
 #include <QAccessibleWidget>
 #include <QPainter>

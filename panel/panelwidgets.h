@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sharedwidgets.h"
+#include "ui/sharedwidgets.h"
 
 #include <QColor>
 #include <QComboBox>

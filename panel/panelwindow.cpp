@@ -1,19 +1,19 @@
-#include "panelwindow.h"
+#include "panel/panelwindow.h"
 
 #include "panel_version.h"
-#include "sharedwidgets.h"
-#include "twips.h"
-#include "versiontitle.h"
-#include "windowplacement.h"
+#include "ui/sharedwidgets.h"
+#include "ui/twips.h"
+#include "ui/versiontitle.h"
+#include "ui/windowplacement.h"
 
-#include "devicewatcher.h"
-#include "panelwidgets.h"
-#include "portentry.h"
-#include "portscan.h"
-#include "prompt.h"
-#include "realserialport.h"
-#include "serialport.h"
-#include "transmitter.h"
+#include "platform/devicewatcher.h"
+#include "panel/panelwidgets.h"
+#include "ui/portentry.h"
+#include "link/portscan.h"
+#include "panel/prompt.h"
+#include "link/realserialport.h"
+#include "link/serialport.h"
+#include "link/transmitter.h"
 
 #include <QAbstractItemView>
 #include <QCloseEvent>

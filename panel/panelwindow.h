@@ -1,7 +1,7 @@
 #pragma once
 
-#include "frame.h"
-#include "prompt.h"
+#include "link/frame.h"
+#include "panel/prompt.h"
 
 #include <QList>
 #include <QWidget>

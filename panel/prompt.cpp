@@ -1,7 +1,7 @@
-#include "prompt.h"
+#include "panel/prompt.h"
 
-#include "aboutwindow.h"
-#include "messagebox.h"
+#include "ui/aboutwindow.h"
+#include "ui/messagebox.h"
 
 #include <QMessageBox>
 #include <QPushButton>

@@ -1,4 +1,4 @@
-#include "devicewatcher.h"
+#include "platform/devicewatcher.h"
 
 #include <QFile>
 #include <QSocketNotifier>

@@ -1,4 +1,4 @@
-#include "display.h"
+#include "platform/display.h"
 
 #include <QtGlobal>
 

@@ -1,6 +1,6 @@
-#include "files.h"
+#include "platform/files.h"
 
-#include "permissions.h"
+#include "platform/permissions.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "lockfiles.h"
+#include "platform/lockfiles.h"
 
 #include <QFile>
 #include <QFileInfo>

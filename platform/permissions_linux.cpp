@@ -1,4 +1,4 @@
-#include "permissions.h"
+#include "platform/permissions.h"
 
 #include <QFile>
 

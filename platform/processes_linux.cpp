@@ -1,6 +1,6 @@
-#include "processes.h"
+#include "platform/processes.h"
 
-#include "permissions.h"
+#include "platform/permissions.h"
 
 #include <QDir>
 #include <QFile>

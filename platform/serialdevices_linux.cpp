@@ -1,4 +1,4 @@
-#include "serialdevices.h"
+#include "platform/serialdevices.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "stopsignals.h"
+#include "platform/stopsignals.h"
 
 #include <QSocketNotifier>
 

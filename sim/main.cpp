@@ -3,13 +3,13 @@
 // pointed at the near end through RELO_COM1; with --port it listens on an
 // existing device. Every complete frame and every byte outside a frame is printed
 // on its own line, flushed at once, so the output can be followed through a pipe.
-#include "consoleline.h"
-#include "framedecoder.h"
-#include "permissions.h"
-#include "pseudoterminal.h"
-#include "realserialport.h"
+#include "core/consoleline.h"
+#include "link/framedecoder.h"
+#include "platform/permissions.h"
+#include "dev/pseudoterminal.h"
+#include "link/realserialport.h"
 #include "sim_version.h"
-#include "stopsignals.h"
+#include "platform/stopsignals.h"
 
 #include <QCoreApplication>
 #include <QSerialPort>

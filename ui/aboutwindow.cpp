@@ -1,8 +1,8 @@
-#include "aboutwindow.h"
+#include "ui/aboutwindow.h"
 
-#include "sharedwidgets.h"
-#include "twips.h"
-#include "windowplacement.h"
+#include "ui/sharedwidgets.h"
+#include "ui/twips.h"
+#include "ui/windowplacement.h"
 
 #include <QDesktopServices>
 #include <QEvent>

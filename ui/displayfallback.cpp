@@ -1,6 +1,6 @@
-#include "displayfallback.h"
+#include "ui/displayfallback.h"
 
-#include "display.h"
+#include "platform/display.h"
 
 #include <QGuiApplication>
 

@@ -1,4 +1,4 @@
-#include "messagebox.h"
+#include "ui/messagebox.h"
 
 #include <QPushButton>
 

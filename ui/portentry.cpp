@@ -1,7 +1,7 @@
-#include "portentry.h"
+#include "ui/portentry.h"
 
-#include "numbertext.h"
-#include "porterror.h"
+#include "core/numbertext.h"
+#include "core/porterror.h"
 
 #include <QComboBox>
 

@@ -1,4 +1,4 @@
-#include "sharedwidgets.h"
+#include "ui/sharedwidgets.h"
 
 #include <QAccessibleWidget>
 #include <QKeyEvent>

@@ -1,4 +1,4 @@
-#include "windowplacement.h"
+#include "ui/windowplacement.h"
 
 #include <QApplication>
 #include <QEvent>

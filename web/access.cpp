@@ -1,4 +1,4 @@
-#include "access.h"
+#include "web/access.h"
 
 #include <QCryptographicHash>
 #include <QNetworkInterface>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "weboptions.h"
+#include "web/weboptions.h"
 
 #include <QByteArray>
 #include <QDeadlineTimer>

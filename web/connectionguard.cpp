@@ -1,4 +1,4 @@
-#include "connectionguard.h"
+#include "web/connectionguard.h"
 
 #include <QPointer>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "httpreply.h"
+#include "web/httpreply.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,8 +1,8 @@
-#include "liveclients.h"
+#include "web/liveclients.h"
 
-#include "access.h"
-#include "connectionguard.h"
-#include "consoleline.h"
+#include "web/access.h"
+#include "web/connectionguard.h"
+#include "core/consoleline.h"
 
 #include <QHttpServer>
 #include <QNetworkRequest>

@@ -2,14 +2,14 @@
 // wall) or with one HTTP request from a script, beside RELOKomut, the panel and
 // relo-mqtt. Runs without a screen, as a service.
 
-#include "portregistry.h"
-#include "consoleline.h"
-#include "realserialport.h"
-#include "servicecore.h"
-#include "serviceoptions.h"
-#include "settingsfolder.h"
-#include "weboptions.h"
-#include "webserver.h"
+#include "core/portregistry.h"
+#include "core/consoleline.h"
+#include "link/realserialport.h"
+#include "core/servicecore.h"
+#include "core/serviceoptions.h"
+#include "core/settingsfolder.h"
+#include "web/weboptions.h"
+#include "web/webserver.h"
 
 #include <QCoreApplication>
 

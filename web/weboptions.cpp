@@ -1,6 +1,6 @@
-#include "weboptions.h"
+#include "web/weboptions.h"
 
-#include "consoleline.h"
+#include "core/consoleline.h"
 
 #include <QRegularExpression>
 

@@ -1,9 +1,9 @@
-#include "webserver.h"
+#include "web/webserver.h"
 
-#include "connectionguard.h"
-#include "consoleline.h"
-#include "liveclients.h"
-#include "servicecore.h"
+#include "web/connectionguard.h"
+#include "core/consoleline.h"
+#include "web/liveclients.h"
+#include "core/servicecore.h"
 #include "web_version.h"
 
 #include <QFile>

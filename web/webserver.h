@@ -1,10 +1,10 @@
 #pragma once
 
-#include "access.h"
-#include "commandqueue.h"
-#include "frame.h"
-#include "httpreply.h"
-#include "weboptions.h"
+#include "web/access.h"
+#include "core/commandqueue.h"
+#include "link/frame.h"
+#include "web/httpreply.h"
+#include "web/weboptions.h"
 
 #include <QObject>
 #include <QString>

@@ -2,14 +2,14 @@
 // pseudo-terminal that stands in for the radio module's serial port, or against
 // adapters of pseudo-terminals with by-id links.
 
-#include "commandgrammar.h"
-#include "commandqueue.h"
-#include "frame.h"
-#include "framedecoder.h"
-#include "programs.h"
-#include "pseudoterminal.h"
-#include "realserialport.h"
-#include "settingsfile.h"
+#include "core/commandgrammar.h"
+#include "core/commandqueue.h"
+#include "link/frame.h"
+#include "link/framedecoder.h"
+#include "support/programs.h"
+#include "dev/pseudoterminal.h"
+#include "link/realserialport.h"
+#include "core/settingsfile.h"
 
 #include <QDir>
 #include <QFile>

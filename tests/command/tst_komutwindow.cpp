@@ -1,12 +1,12 @@
 // The RELOKomut window in this process, against the recording fake port: what a
 // run of the built program cannot see (port calls and RTS, widgets, layout).
 
-#include "accessible.h"
-#include "fakeserialport.h"
-#include "komutwindow.h"
-#include "modal.h"
-#include "programs.h"
-#include "settingsfile.h"
+#include "support/accessible.h"
+#include "support/fakeserialport.h"
+#include "command/komutwindow.h"
+#include "support/modal.h"
+#include "support/programs.h"
+#include "core/settingsfile.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

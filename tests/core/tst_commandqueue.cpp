@@ -1,11 +1,11 @@
 // The command queue within one process: two queues on one ayar.ini stand for
 // two programs, each with a port of its own.
 
-#include "batch.h"
-#include "commandqueue.h"
-#include "fakeserialport.h"
-#include "programs.h"
-#include "settingsfile.h"
+#include "core/batch.h"
+#include "core/commandqueue.h"
+#include "support/fakeserialport.h"
+#include "support/programs.h"
+#include "core/settingsfile.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -1,10 +1,10 @@
 // One command run against the recording fake port: each outcome as the exit
 // status and the lines the command program prints.
 
-#include "commandrun.h"
-#include "fakeserialport.h"
-#include "programs.h"
-#include "settingsfile.h"
+#include "core/commandrun.h"
+#include "support/fakeserialport.h"
+#include "support/programs.h"
+#include "core/settingsfile.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>

@@ -1,10 +1,10 @@
 // Port numbers that stay with their adapter: adapters are pseudo-terminals behind
 // by-id links in a folder of the test's own, numbered by a registry file of its own.
 
-#include "frame.h"
-#include "portregistry.h"
-#include "programs.h"
-#include "pseudoterminal.h"
+#include "link/frame.h"
+#include "core/portregistry.h"
+#include "support/programs.h"
+#include "dev/pseudoterminal.h"
 
 #include <QDir>
 #include <QFile>

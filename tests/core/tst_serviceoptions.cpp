@@ -1,10 +1,10 @@
 // The network services' shared rules, in-process: the option reader every
 // service's command line goes through, and the payloads that switch outputs.
 
-#include "programs.h"
-#include "servicecore.h"
-#include "serviceoptions.h"
-#include "settingsfolder.h"
+#include "support/programs.h"
+#include "core/servicecore.h"
+#include "core/serviceoptions.h"
+#include "core/settingsfolder.h"
 
 #include <QTemporaryDir>
 #include <QTest>

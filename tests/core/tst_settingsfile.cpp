@@ -1,6 +1,6 @@
-#include "programs.h"
-#include "settingsfile.h"
-#include "statewatcher.h"
+#include "support/programs.h"
+#include "core/settingsfile.h"
+#include "core/statewatcher.h"
 
 #include <QDir>
 #include <QSignalSpy>

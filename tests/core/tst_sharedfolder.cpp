@@ -1,9 +1,9 @@
 // Where the state lives, and the care taken in a folder several accounts share:
 // a folder of this user's own, writable by its group, stands for the shared one.
 
-#include "queuefolder.h"
-#include "settingsfile.h"
-#include "settingsfolder.h"
+#include "core/queuefolder.h"
+#include "core/settingsfile.h"
+#include "core/settingsfolder.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 // libFuzzer target: any command text against any loaded mask. applyCommand must
 // never crash, and an accepted command must change at most its own channel's bit.
-#include "commandgrammar.h"
+#include "core/commandgrammar.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // libFuzzer target: the frame decoder fed in chunks of fuzzer-chosen sizes must
 // report exactly what a straightforward reference split of the whole input finds:
 // the same frames, the same stray bytes, and the same held-back tail.
-#include "framedecoder.h"
+#include "link/framedecoder.h"
 
 #include <cstddef>
 #include <cstdint>

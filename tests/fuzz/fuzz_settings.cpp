@@ -1,7 +1,7 @@
 // libFuzzer target: any ayar.ini content. Reading must not crash and returns at
 // most 254 characters; writing PortData must read back, and every line of the
 // old file except the one that held the key must survive byte for byte.
-#include "settingsfile.h"
+#include "core/settingsfile.h"
 
 #include <QDir>
 #include <QFile>

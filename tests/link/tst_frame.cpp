@@ -1,4 +1,4 @@
-#include "framedecoder.h"
+#include "link/framedecoder.h"
 
 #include <QTest>
 

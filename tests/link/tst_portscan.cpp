@@ -1,8 +1,8 @@
-#include "frame.h"
-#include "portmap.h"
-#include "portscan.h"
-#include "pseudoterminal.h"
-#include "realserialport.h"
+#include "link/frame.h"
+#include "link/portmap.h"
+#include "link/portscan.h"
+#include "dev/pseudoterminal.h"
+#include "link/realserialport.h"
 
 #include <QProcess>
 #include <QTest>

@@ -1,6 +1,6 @@
-#include "frame.h"
-#include "pseudoterminal.h"
-#include "realserialport.h"
+#include "link/frame.h"
+#include "dev/pseudoterminal.h"
+#include "link/realserialport.h"
 
 #include <QSignalSpy>
 #include <QTemporaryFile>

@@ -1,5 +1,5 @@
-#include "fakeserialport.h"
-#include "transmitter.h"
+#include "support/fakeserialport.h"
+#include "link/transmitter.h"
 
 #include <QSignalSpy>
 #include <QTest>

@@ -1,12 +1,12 @@
 // The built relo-mqtt against a mosquitto broker of the test's own, with a
 // pseudo-terminal standing in for the radio module and RELOKomut beside it.
 
-#include "bridgeoptions.h"
-#include "localbroker.h"
-#include "mqttclient.h"
-#include "programs.h"
-#include "servicebench.h"
-#include "settingsfile.h"
+#include "mqtt/bridgeoptions.h"
+#include "dev/localbroker.h"
+#include "mqtt/mqttclient.h"
+#include "support/programs.h"
+#include "support/servicebench.h"
+#include "core/settingsfile.h"
 
 #include <QFile>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
 // Folders that only this user may enter, as the queue uses when it cannot live
 // beside ayar.ini: made closed, and accepted only when nobody else can get in.
 
-#include "files.h"
+#include "platform/files.h"
 
 #include <QDir>
 #include <QFile>

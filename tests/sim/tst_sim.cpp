@@ -1,10 +1,10 @@
 // The built relo-sim: the virtual receiver that decodes what reaches its
 // pseudo-terminal, and its refusal of a port another program holds.
 
-#include "frame.h"
-#include "programs.h"
-#include "pseudoterminal.h"
-#include "realserialport.h"
+#include "link/frame.h"
+#include "support/programs.h"
+#include "dev/pseudoterminal.h"
+#include "link/realserialport.h"
 
 #include <QProcess>
 #include <QRegularExpression>

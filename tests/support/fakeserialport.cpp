@@ -1,4 +1,4 @@
-#include "fakeserialport.h"
+#include "support/fakeserialport.h"
 
 relo::SerialPort::OpenError FakeSerialPort::openPort(int portNumber)
 {

@@ -1,7 +1,7 @@
-#include "programs.h"
+#include "support/programs.h"
 
-#include "framedecoder.h"
-#include "pseudoterminal.h"
+#include "link/framedecoder.h"
+#include "dev/pseudoterminal.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

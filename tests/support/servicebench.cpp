@@ -1,7 +1,7 @@
-#include "servicebench.h"
+#include "support/servicebench.h"
 
-#include "programs.h"
-#include "settingsfile.h"
+#include "support/programs.h"
+#include "core/settingsfile.h"
 
 #include <QTest>
 

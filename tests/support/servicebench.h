@@ -1,7 +1,7 @@
 #pragma once
 
-#include "framedecoder.h"
-#include "pseudoterminal.h"
+#include "link/framedecoder.h"
+#include "dev/pseudoterminal.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>

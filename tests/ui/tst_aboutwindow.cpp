@@ -1,6 +1,6 @@
-#include "aboutwindow.h"
-#include "accessible.h"
-#include "modal.h"
+#include "ui/aboutwindow.h"
+#include "support/accessible.h"
+#include "support/modal.h"
 
 #include <QApplication>
 #include <QDesktopServices>

@@ -1,6 +1,6 @@
 // The windows' port list entries read back to port numbers.
 
-#include "portentry.h"
+#include "ui/portentry.h"
 
 #include <QTest>
 

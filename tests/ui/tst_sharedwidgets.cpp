@@ -1,7 +1,7 @@
 // The widgets the windows share: the clickable label behind the panel's switch
 // captions and the About window's links.
 
-#include "sharedwidgets.h"
+#include "ui/sharedwidgets.h"
 
 #include <QApplication>
 #include <QKeyEvent>

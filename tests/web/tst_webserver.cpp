@@ -1,11 +1,11 @@
 // The built relo-web on a loopback port, with a pseudo-terminal standing in for
 // the radio module and RELOKomut beside it.
 
-#include "access.h"
-#include "programs.h"
-#include "servicebench.h"
-#include "settingsfile.h"
-#include "weboptions.h"
+#include "web/access.h"
+#include "support/programs.h"
+#include "support/servicebench.h"
+#include "core/settingsfile.h"
+#include "web/weboptions.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
