@@ -115,3 +115,24 @@ M["M34"] = ("core/inifile.cpp",) + M["M34"][1:]
 M["M36"] = ("core/inifile.cpp",) + M["M36"][1:]
 M["M37"] = ("core/inifile.cpp",) + M["M37"][1:]
 M["M49"] = ("core/inifile.cpp",) + M["M49"][1:]
+
+# The state every account of the serial devices' group shares.
+M.update({
+ "S25a": ("platform/files_linux.cpp", "        openToGroup(fd, folder, SharedFileMode);", "        (void)0;", "shared folder: new files keep the umask (not group-writable)"),
+ "S25b": ("platform/files_linux.cpp", "(shared ? O_NOFOLLOW : 0)", "0", "shared folder: a planted symbolic link is followed"),
+ "S25c": ("platform/files_linux.cpp", "!accountInGroup(info.st_uid, folder.st_gid)", "false", "shared folder: a file of someone outside the group is taken"),
+ "S25d": ("platform/files_linux.cpp", "errno == EACCES || errno == EPERM ? LockState::Unknown : LockState::Free", "LockState::Free", "queue: another account's owner file that cannot be opened means dead"),
+ "S25e": ("core/settingsfolder.cpp", "facts.sharedFolderExists && facts.inItsGroup", "facts.sharedFolderExists", "an account outside the group uses the shared state"),
+ "S25f": ("core/settingsfolder.cpp", "        seed(SettingsFileName, {ownFile(SettingsFileName), settingsPath(programFolder)});\n", "", "shared ayar.ini not seeded from the first account's copy"),
+ "S25g": ("platform/files_linux.cpp", "        openToGroup(m_fd, folder, SharedFileMode);", "        (void)0;", "queue: lock files keep the umask (other accounts cannot join)"),
+ "S25h": ("platform/files_linux.cpp", "(info.st_mode & S_IWOTH) != 0 || ", "", "shared folder: a file anyone may write is taken"),
+ "S25i": ("core/commandqueue.cpp", "platform::processesNamed(StartedByProgram, shared)", "platform::processesNamed(StartedByProgram)", "start-up wait: other accounts' RELOKomut not waited for"),
+ "S25j": ("core/settingsfolder.cpp", "    if (facts.programFolderWritable && !(facts.rootInRootsFolder && shared))", "    if (facts.programFolderWritable)", "root keeps ayar.ini beside a system-wide install"),
+ "S26a": ("core/serviceoptions.cpp", "    if (!isSharedStateFolder(settingsFolder))\n        return file;", "    if (false)\n        return file;", "services read their section from the shared ayar.ini, which any account of the group may write"),
+ "S26b": ("core/batch.h", '#include "link/frame.h"', '#include "link/frame.h"\n#include "ui/twips.h"', "core includes from ui, a layer above it"),
+})
+
+# Where the shared-folder work moved their code.
+M["M19"] = ("core/inifile.cpp", "if (file.write(bytes) != bytes.size() || !file.flush()) {", "if (file.write(bytes) != bytes.size()) {", M["M19"][3])
+M["M33"] = ("core/inifile.cpp", "    QSaveFile file(path);\n    if (!file.open(QIODevice::WriteOnly))\n        return false;\n    // Flush before commit and check it: a short final write (disk full) in the flush\n    // that commit() does by itself is not reported, and the truncated file would\n    // replace the good one.\n    if (file.write(bytes) != bytes.size() || !file.flush()) {\n        file.cancelWriting();\n        return false;\n    }\n    return file.commit();", "    QFile file(path);\n    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))\n        return false;\n    return file.write(bytes) == bytes.size() && file.flush();", M["M33"][3])
+M["M60"] = ("platform/files_linux.cpp", "privateToUser || shared ? ::lstat(name.constData(), &info)", "shared ? ::lstat(name.constData(), &info)", M["M60"][3])
