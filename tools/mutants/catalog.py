@@ -129,7 +129,7 @@ M.update({
  "S25i": ("core/commandqueue.cpp", "platform::processesNamed(StartedByProgram, shared)", "platform::processesNamed(StartedByProgram)", "start-up wait: other accounts' RELOKomut not waited for"),
  "S25j": ("core/settingsfolder.cpp", "    if (facts.programFolderWritable && !(facts.rootInRootsFolder && shared))", "    if (facts.programFolderWritable)", "root keeps ayar.ini beside a system-wide install"),
  "S26a": ("core/serviceoptions.cpp", "    if (!isSharedStateFolder(settingsFolder))\n        return file;", "    if (false)\n        return file;", "services read their section from the shared ayar.ini, which any account of the group may write"),
- "S26b": ("core/batch.h", '#include "link/frame.h"', '#include "link/frame.h"\n#include "ui/twips.h"', "core includes from ui, a layer above it"),
+ "S26b": ("core/batch.h", '#include "link/frame.h"', '#include "link/frame.h"\n#include "dev/pseudoterminal.h"', "core includes from dev, which no shipped program may use"),
 })
 
 # Where the shared-folder work moved their code.
