@@ -95,7 +95,7 @@ until grep -q 'başladı' "$work/web"; do
     kill -0 $web 2>/dev/null || fail "relo-web başlamadı: $(cat "$work/web")"
     sleep 0.1
 done
-/usr/bin/python3 "$bin/tst_sharedstate_live.py" "$port" 1 >"$work/live" 2>&1 &
+/usr/bin/python3 "$bin/live_state.py" "$port" 1 >"$work/live" 2>&1 &
 live=$!
 # A's command once the WebSocket is open (its first message is the mask before).
 until10s test -s "$work/live"

@@ -119,6 +119,16 @@ wait_for() {
     return 1
 }
 
+# Exactly four frames of mask 4 (channel 3 on) in relo-sim's log, in 5 s.
+four_frames() {
+    for _ in $(seq 50); do
+        [ "$(grep -c 'maske=4  açık: 3$' "$work/sim.log")" = 4 ] && return 0
+        sleep 0.1
+    done
+    cat "$work/sim.log" >&2
+    return 1
+}
+
 # The services' state, options and passwords, with owners and modes.
 server_files() {
     find /var/lib/relo /etc/relo -type f -printf '%p %u:%g %m ' -exec sha256sum {} \; | sort
@@ -192,19 +202,11 @@ as_user RELOKomut --help | grep -qF "Ayar dosyası: $ini" || fail "RELOKomut --h
 
 "${as_user[@]}" relo-sim >"$work/sim.log" 2>&1 &
 sim_pid=$!
-for _ in $(seq 50); do
-    grep -q '^Port: ' "$work/sim.log" && break
-    sleep 0.1
-done
+wait_for "$work/sim.log" '^Port: ' "$sim_pid" || fail "relo-sim port vermedi"
 pty=$(sed -n 's/^Port: //p' "$work/sim.log")
-[ -n "$pty" ] || { cat "$work/sim.log"; fail "relo-sim port vermedi"; }
 out=$(as_user RELO_COM1="$pty" RELOKomut 03-1) || fail "RELOKomut 03-1 durum $?"
 [ "$out" = "Çıkış-3 Açıldı" ] || fail "RELOKomut 03-1 yazdı: $out"
-for _ in $(seq 50); do
-    [ "$(grep -c 'maske=4  açık: 3$' "$work/sim.log")" = 4 ] && break
-    sleep 0.1
-done
-[ "$(grep -c 'maske=4  açık: 3$' "$work/sim.log")" = 4 ] || { cat "$work/sim.log"; fail "relo-sim dört çerçeve çözmedi"; }
+four_frames || fail "relo-sim dört çerçeve çözmedi"
 grep -qx 'PortData=4' "$ini" || fail "$ini maskeyi tutmuyor"
 [ "$(stat -c %U "$ini")" = "$user" ] || fail "$ini kullanıcının değil"
 [ ! -e /usr/bin/ayar.ini ] || fail "/usr/bin/ayar.ini yazıldı"
@@ -265,12 +267,7 @@ api=http://127.0.0.1:$web_port/api
     fail "relo-web parolasız değişikliği kabul etti"
 answer=$(curl -s -w ' %{http_code}' -X PUT -H "Authorization: Bearer $password" -d ON "$api/channels/3")
 [[ $answer == *' 200' ]] || fail "PUT /api/channels/3: $answer"
-wait_for "$work/sim.log" 'maske=4  açık: 3$' || fail "relo-web'in çerçeveleri gelmedi"
-for _ in $(seq 50); do
-    [ "$(grep -c 'maske=4  açık: 3$' "$work/sim.log")" -ge 4 ] && break
-    sleep 0.1
-done
-[ "$(grep -c 'maske=4  açık: 3$' "$work/sim.log")" = 4 ] || { cat "$work/sim.log"; fail "dört çerçeve değil"; }
+four_frames || fail "relo-web'in dört çerçevesi gelmedi"
 
 # relo-mqtt reaches its broker as the service.
 mosquitto -p "$mqtt_port" >"$work/broker.log" 2>&1 &
@@ -285,7 +282,7 @@ mqtt_pid=
 # One board, one state: an ordinary user of the group switches, the page sees it.
 if [ "$shared_state" = 1 ]; then
     usermod -a -G dialout "$user"
-    "$source/tests/package/live_state.py" "$web_port" "$password" 5 >"$work/live.log" 2>&1 &
+    "$source/tests/support/live_state.py" "$web_port" 20 "$password" >"$work/live.log" 2>&1 &
     live_pid=$!
     wait_for "$work/live.log" '^state' "$live_pid" || fail "/api/live durum vermedi"
     as_user RELO_COM1="$pty" RELOKomut 05-1 >/dev/null || fail "grubun kullanıcısının RELOKomut 05-1'i: durum $?"
