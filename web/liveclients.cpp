@@ -1,8 +1,8 @@
 #include "web/liveclients.h"
 
-#include "core/consoleline.h"
 #include "web/access.h"
 #include "web/connectionguard.h"
+#include "core/consoleline.h"
 
 #include <QHttpServer>
 #include <QNetworkRequest>

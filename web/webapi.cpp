@@ -1,9 +1,9 @@
 // The routes of relo-web: the checks every request passes, the page's files,
 // the login, and the API's reading and changing of the outputs.
 
+#include "web/connectionguard.h"
 #include "core/consoleline.h"
 #include "core/servicecore.h"
-#include "web/connectionguard.h"
 #include "web/webserver.h"
 
 #include <QFile>

@@ -1,10 +1,10 @@
 // The built relo-web on a loopback port, with a pseudo-terminal standing in for
 // the radio module and RELOKomut beside it.
 
-#include "core/settingsfile.h"
+#include "web/access.h"
 #include "support/programs.h"
 #include "support/servicebench.h"
-#include "web/access.h"
+#include "core/settingsfile.h"
 #include "web/guessguard.h"
 #include "web/weboptions.h"
 
