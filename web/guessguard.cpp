@@ -23,8 +23,19 @@ qint64 steadyMs()
 } // namespace
 
 GuessGuard::GuessGuard(Clock clock, QObject *parent)
-    : QObject(parent), m_clock(clock ? std::move(clock) : Clock(steadyMs))
-{}
+    : QObject(parent), m_clock(clock ? std::move(clock) : Clock(steadyMs)),
+      m_flush(new QTimer(this))
+{
+    m_flush->setSingleShot(true);
+    m_flush->setInterval(LogEveryMs);
+    connect(m_flush, &QTimer::timeout, this, [this] {
+        for (const QString &line : overdueLines())
+            ServiceCore::log(line);
+        if (std::any_of(m_clients.cbegin(), m_clients.cend(),
+                        [](const Client &c) { return c.unlogged > 0; }))
+            m_flush->start();
+    });
+}
 
 QString GuessGuard::clientKey(const QHostAddress &client)
 {
@@ -106,15 +117,32 @@ QString GuessGuard::checked(const Ticket &ticket, const QHostAddress &client, bo
     ++entry.unlogged;
     entry.until = now + delayMs(entry.wrong);
     entry.lastWrong = now;
+    entry.shown = clientKey(client);
     if (now - entry.loggedAt < LogEveryMs)
         return {};
+    return logLine(entry, now);
+}
+
+QString GuessGuard::logLine(Client &entry, qint64 now)
+{
     QString line =
-        QStringLiteral("Yanlış parola: %1 (%2. deneme").arg(clientKey(client)).arg(entry.wrong);
+        QStringLiteral("Yanlış parola: %1 (%2. deneme").arg(entry.shown).arg(entry.wrong);
     if (entry.unlogged > 1)
         line += QStringLiteral("; son satırdan bu yana %1").arg(entry.unlogged);
     entry.loggedAt = now;
     entry.unlogged = 0;
     return line + u')';
+}
+
+QStringList GuessGuard::overdueLines()
+{
+    const qint64 now = m_clock();
+    QStringList lines;
+    for (Client &entry : m_clients) {
+        if (entry.unlogged > 0 && now - entry.loggedAt >= LogEveryMs)
+            lines << logLine(entry, now);
+    }
+    return lines;
 }
 
 void GuessGuard::check(const QHostAddress &client, const std::function<bool()> &isRight,
@@ -128,6 +156,10 @@ void GuessGuard::check(const QHostAddress &client, const std::function<bool()> &
         const QString line = checked(ticket, client, right);
         if (!line.isEmpty())
             ServiceCore::log(line);
+        // Tries left out of the log are written when their minute is over,
+        // even if no more come.
+        else if (!right && !m_flush->isActive())
+            m_flush->start();
         answer(right ? Verdict::Right : Verdict::Wrong, 0);
     };
     if (ticket.waitMs <= 0)

@@ -4,8 +4,11 @@
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
+
+class QTimer;
 
 namespace relo {
 
@@ -26,7 +29,7 @@ namespace relo {
 // - The table of clients is bounded; a delayed client is never dropped from it
 //   to make room: new clients then share one overflow entry instead.
 // - A wrong password is logged once per client and minute; the tries in
-//   between are summed into the next line.
+//   between are summed into the next line, written when the minute is over.
 class GuessGuard : public QObject
 {
     Q_OBJECT
@@ -56,6 +59,9 @@ public:
     // The password admitted with `ticket` was checked; returns the line to log,
     // if any.
     QString checked(const Ticket &ticket, const QHostAddress &client, bool right);
+    // The lines of clients whose wrong passwords were left out of the log for
+    // a minute now.
+    QStringList overdueLines();
 
     enum class Verdict { Right, Wrong, Refused };
     // admit(), then `isRight()` when the ticket says, then checked() (logging its
@@ -78,13 +84,16 @@ private:
         qint64 loggedAt = -LogEveryMs; // the last line about it
         int unlogged = 0;              // wrong passwords since that line
         bool busy = false;             // a check under way
+        QString shown;                 // in the log
     };
     QString entryFor(const QString &key);
+    QString logLine(Client &entry, qint64 now);
 
     const Clock m_clock;
     QHash<QString, Client> m_clients;
     qint64 m_budgetAt = 0; // when the budget is full again (plus BudgetBurst refills)
     qint64 m_purgedAt = -1000;
+    QTimer *const m_flush; // writes the overdue lines
 };
 
 } // namespace relo

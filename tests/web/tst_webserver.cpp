@@ -1,10 +1,10 @@
 // The built relo-web on a loopback port, with a pseudo-terminal standing in for
 // the radio module and RELOKomut beside it.
 
-#include "web/access.h"
+#include "core/settingsfile.h"
 #include "support/programs.h"
 #include "support/servicebench.h"
-#include "core/settingsfile.h"
+#include "web/access.h"
 #include "web/guessguard.h"
 #include "web/weboptions.h"
 
@@ -374,7 +374,8 @@ void TestWebServer::access()
 // or "right ADDRESS" (the password of its last admit, checked: answers the log
 // line or "-"), "+MS" (time passes), "fill N" (N more clients each with one
 // wrong password, a second apart), "spray N" (N more clients try at once:
-// answers "checked K"). A stands for 192.0.2.1; answers are split by " | ".
+// answers "checked K"), "flush" (the overdue log lines, or "-"). A stands for
+// 192.0.2.1; answers are split by " | ".
 void TestWebServer::guesses_data()
 {
     QTest::addColumn<QString>("steps");
@@ -401,9 +402,10 @@ void TestWebServer::guesses_data()
         << "spray 40, admit A, +1000, admit A, right A, admit 192.0.2.2"
         << "checked 30 | spent 1000 | check 0 | - | check 0";
     QTest::newRow("one log line a minute per client")
-        << "admit A, wrong A, +300, admit A, wrong A, +60000, admit A, wrong A"
-        << first + " | check 0 | - | check 0 | Yanlış parola: 192.0.2.1 (3. deneme; son "
-                   "satırdan bu yana 2)";
+        << "admit A, wrong A, +300, admit A, wrong A, +300, admit A, wrong A, flush, +60000, "
+           "flush, flush"
+        << first + " | check 0 | - | check 200 | - | - | Yanlış parola: 192.0.2.1 (3. deneme; son "
+                   "satırdan bu yana 2) | -";
 }
 
 void TestWebServer::guesses()
@@ -421,6 +423,9 @@ void TestWebServer::guesses()
         const QString arg = step.section(u' ', 1).replace(u'A', QStringLiteral("192.0.2.1"));
         if (what.startsWith(u'+')) {
             now += what.mid(1).toInt();
+        } else if (what == QLatin1String("flush")) {
+            const QStringList lines = guard.overdueLines();
+            got << (lines.isEmpty() ? QStringLiteral("-") : lines.join(u'/'));
         } else if (what == QLatin1String("admit")) {
             const relo::GuessGuard::Ticket t = guard.admit(QHostAddress(arg));
             tickets.insert(arg, t);

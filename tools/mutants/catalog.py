@@ -151,5 +151,6 @@ M.update({
  "P27i": ("web/weboptions.cpp", "QFileInfo(read.passwordFile).permissions().testFlag(QFileDevice::ReadOther)", "false", "relo-web: a password file anyone may read is used"),
  "P27j": ("web/access.cpp", "    return sameSecret(given.trimmed(), password.trimmed());", "    return sameSecret(given, password);", "relo-web: a password ending in a blank works in the login but not as a Bearer header"),
  "P27k": ("web/liveclients.cpp", "else if (verdict == GuessGuard::Verdict::Right)", "else if (verdict != GuessGuard::Verdict::Refused)", "relo-web: a wrong password opens the WebSocket"),
+ "P27m": ("web/guessguard.cpp", "if (entry.unlogged > 0 && now - entry.loggedAt >= LogEveryMs)", "if (false)", "relo-web: wrong passwords left out of the log are never written when no more come"),
  "P27l": ("web/guessguard.cpp", "    if (v4)\n        return QHostAddress(ipv4).toString();", "    if (v4 && client.protocol() == QAbstractSocket::IPv4Protocol)\n        return QHostAddress(ipv4).toString();", "relo-web: an IPv4-mapped IPv6 address counted apart from its IPv4 address"),
 })
