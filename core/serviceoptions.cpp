@@ -100,6 +100,7 @@ ServiceArguments readServiceArguments(const ServiceCommandLine &line, const QStr
     if ((passwordFile >= 0 && given[passwordFile]) ||
         (fromEnvironment.isEmpty() && !fromFile.isEmpty())) {
         parsed.password = readFirstLine(fromFile);
+        parsed.passwordFile = fromFile;
         if (!parsed.password)
             return ServiceArguments::refused(
                 ServiceArguments::Failed,

@@ -53,6 +53,7 @@ struct ServiceArguments
     QString error;             // Misuse, Unsafe and Failed: one line for standard error
     QList<QStringList> values; // by option, in their order; Text and Path: at most one
     std::optional<QString> password;
+    QString passwordFile; // where the password was read from, if from a file
 
     QString value(int option) const { return values.value(option).value(0); }
     static ServiceArguments refused(Action action, const QString &error);

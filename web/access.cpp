@@ -10,12 +10,7 @@ namespace relo {
 
 namespace {
 
-// The first wrong password of an address is answered after this long; each
-// further one waits twice as long, up to MaxRefusalDelayMs.
-constexpr int RefusalDelayMs = 250;
-constexpr int MaxRefusalDelayMs = 16000;
 constexpr int MaxSessions = 1024;
-constexpr int MaxTrackedAddresses = 4096;
 
 // Equal without telling by its time how much of a guess was right.
 bool sameSecret(const QByteArray &a, const QByteArray &b)
@@ -81,12 +76,15 @@ bool Access::sameOrigin(const QByteArray &origin, const QByteArray &host,
     return origin.trimmed().toLower() == scheme + host.trimmed().toLower();
 }
 
-Access::Auth Access::authorize(const QByteArray &authorization, const QByteArray &cookie)
+Access::Auth Access::authorize(const QByteArray &authorization, const QByteArray &cookie,
+                               QByteArray *password)
 {
     if (!m_options.password)
         return Auth::Granted;
-    if (authorization.startsWith("Bearer "))
-        return isPassword(authorization.mid(7).trimmed()) ? Auth::Granted : Auth::Wrong;
+    if (authorization.startsWith("Bearer ")) {
+        *password = authorization.mid(7);
+        return Auth::Password;
+    }
     const QByteArray session = cookieValue(cookie, SessionCookie);
     const auto it = m_sessions.constFind(session);
     if (!session.isEmpty() && it != m_sessions.constEnd()) {
@@ -99,7 +97,20 @@ Access::Auth Access::authorize(const QByteArray &authorization, const QByteArray
 
 bool Access::isPassword(const QByteArray &given) const
 {
-    return m_options.password && sameSecret(given, m_options.password->toUtf8());
+    if (!m_options.password)
+        return false;
+    const QByteArray password = m_options.password->toUtf8();
+    // A password of blanks only stays what it is (the login can give it).
+    if (password.trimmed().isEmpty())
+        return sameSecret(given, password);
+    return sameSecret(given.trimmed(), password.trimmed());
+}
+
+void Access::checkPassword(const QHostAddress &client, const QByteArray &given,
+                           const std::function<void(GuessGuard::Verdict, int)> &answer)
+{
+    m_guesses.check(
+        client, [this, given] { return isPassword(given); }, answer);
 }
 
 QByteArray Access::openSession()
@@ -119,18 +130,6 @@ QByteArray Access::openSession()
     if (!m_options.certFile.isEmpty())
         cookie += "; Secure";
     return cookie;
-}
-
-int Access::wrongTry(const QString &address)
-{
-    if (m_wrongTries.size() >= MaxTrackedAddresses && !m_wrongTries.contains(address))
-        m_wrongTries.clear();
-    return ++m_wrongTries[address];
-}
-
-int Access::refusalDelayMs(int tries)
-{
-    return std::min(RefusalDelayMs << std::min(tries - 1, 10), MaxRefusalDelayMs);
 }
 
 } // namespace relo

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "web/guessguard.h"
 #include "web/weboptions.h"
 
 #include <QByteArray>
@@ -7,17 +8,20 @@
 #include <QHash>
 #include <QString>
 
+#include <functional>
+
 namespace relo {
 
 // Who may use relo-web, from what the request carries: the Host header (a page
 // of another site whose name was pointed here, DNS rebinding, names no address
 // of this server), the origin of a change, and the password, given as
 // "Authorization: Bearer <password>" or as the cookie of a session opened with
-// it. Wrong passwords are answered later the more an address tried.
+// it. Every password given is checked through guesses(), which slows guessing.
 class Access
 {
 public:
-    enum class Auth { Granted, Missing, Wrong };
+    // Password: one was given, to be checked with checkPassword().
+    enum class Auth { Granted, Missing, Password };
     static constexpr int SessionHours = 12;
     static constexpr const char *SessionCookie = "relo_session";
 
@@ -33,23 +37,23 @@ public:
     // (a script, a tool).
     bool sameOrigin(const QByteArray &origin, const QByteArray &host,
                     const QByteArray &fetchSite) const;
-    // The password, or a session, in the Authorization and Cookie headers.
-    Auth authorize(const QByteArray &authorization, const QByteArray &cookie);
+    // A session in the Cookie header, or the password in the Authorization
+    // header (then `*password` is what was given).
+    Auth authorize(const QByteArray &authorization, const QByteArray &cookie, QByteArray *password);
+    // Blanks around the password are not part of it, in what is given as in
+    // what is set: an HTTP header cannot carry them.
     bool isPassword(const QByteArray &given) const;
+    // Checks `given`, from `client`, when guesses() lets it; `answer` may run at once.
+    void checkPassword(const QHostAddress &client, const QByteArray &given,
+                       const std::function<void(GuessGuard::Verdict, int retryAfterS)> &answer);
     // Opens a session; returns the Set-Cookie value that carries it.
     QByteArray openSession();
-
-    // One more wrong password from `address`; returns how many so far.
-    int wrongTry(const QString &address);
-    // How long the answer to the `tries`-th wrong password waits.
-    static int refusalDelayMs(int tries);
-    // A right password from `address`: its count starts again.
-    void rightTry(const QString &address) { m_wrongTries.remove(address); }
+    GuessGuard &guesses() { return m_guesses; }
 
 private:
     const WebOptions m_options;
     QHash<QByteArray, QDeadlineTimer> m_sessions; // cookie -> expiry
-    QHash<QString, int> m_wrongTries;             // address -> wrong passwords
+    GuessGuard m_guesses;
 };
 
 } // namespace relo

@@ -6,6 +6,7 @@
 
 #include <QHttpServer>
 #include <QNetworkRequest>
+#include <QPointer>
 #include <QTimer>
 #include <QWebSocket>
 
@@ -93,24 +94,37 @@ QString LiveClients::refusal(QWebSocket *socket) const
 void LiveClients::admit(QWebSocket *socket)
 {
     const QNetworkRequest request = socket->request();
-    switch (m_access->authorize(request.rawHeader("Authorization"), request.rawHeader("Cookie"))) {
+    QByteArray password;
+    switch (m_access->authorize(request.rawHeader("Authorization"), request.rawHeader("Cookie"),
+                                &password)) {
     case Access::Auth::Granted:
-        break;
+        return join(socket);
     case Access::Auth::Missing:
         socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
                       QStringLiteral("Parola gerekli"));
         return;
-    case Access::Auth::Wrong: {
-        const QString from = socket->peerAddress().toString();
-        const int tries = m_access->wrongTry(from);
-        printLine(stderr, QStringLiteral("Yanlış parola: %1 (%2. deneme)").arg(from).arg(tries));
-        QTimer::singleShot(Access::refusalDelayMs(tries), socket, [socket] {
-            socket->close(QWebSocketProtocol::CloseCodePolicyViolated,
-                          QStringLiteral("Yanlış parola"));
+    case Access::Auth::Password:
+        break;
+    }
+    m_access->checkPassword(
+        socket->peerAddress(), password,
+        [this, held = QPointer<QWebSocket>(socket)](GuessGuard::Verdict verdict, int) {
+            if (!held)
+                return;
+            if (m_closed)
+                held->close(QWebSocketProtocol::CloseCodeGoingAway);
+            else if (verdict == GuessGuard::Verdict::Right)
+                join(held);
+            else
+                held->close(QWebSocketProtocol::CloseCodePolicyViolated,
+                            verdict == GuessGuard::Verdict::Wrong
+                                ? QStringLiteral("Yanlış parola")
+                                : QStringLiteral("Çok fazla parola denemesi"));
         });
-        return;
-    }
-    }
+}
+
+void LiveClients::join(QWebSocket *socket)
+{
     socket->setMaxAllowedIncomingMessageSize(ConnectionGuard::MaxBody);
     socket->setMaxAllowedIncomingFrameSize(ConnectionGuard::MaxBody);
     connect(socket, &QWebSocket::pong, this, [this, socket] {

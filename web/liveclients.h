@@ -34,6 +34,7 @@ private:
     void accept();
     QString refusal(QWebSocket *socket) const;
     void admit(QWebSocket *socket);
+    void join(QWebSocket *socket);
 
     QHttpServer *const m_http;
     Access *const m_access;

@@ -8,7 +8,6 @@
 
 #include <QFile>
 #include <QHttpServerRequest>
-#include <QTimer>
 
 namespace relo {
 
@@ -115,26 +114,37 @@ void WebServer::serve(Route route, const QString &arg, const QHttpServerRequest 
     default:
         break;
     }
-    switch (m_access.authorize(request.value("Authorization"), request.value("Cookie"))) {
+    const ApiCall call{route, arg, requestText(request), request.body().trimmed(), from};
+    QByteArray password;
+    switch (
+        m_access.authorize(request.value("Authorization"), request.value("Cookie"), &password)) {
     case Access::Auth::Granted:
-        break;
+        return serveApi(call, std::move(responder));
     case Access::Auth::Missing:
         return replyError(responder, Status::Unauthorized, QStringLiteral("Parola gerekli"),
                           BearerChallenge);
-    case Access::Auth::Wrong:
-        return refuseLater(request.remoteAddress(), std::move(responder));
+    case Access::Auth::Password:
+        break;
     }
-    m_access.rightTry(from);
-    serveApi(route, arg, request, std::move(responder));
+    auto held =
+        std::make_shared<HeldResponder>(HeldResponder{responder.socket(), std::move(responder)});
+    m_access.checkPassword(request.remoteAddress(), password,
+                           [this, held, call](GuessGuard::Verdict verdict, int retryAfterS) {
+                               if (!held->socket)
+                                   return;
+                               if (verdict != GuessGuard::Verdict::Right)
+                                   return refuse(held->responder, verdict, retryAfterS);
+                               serveApi(call, std::move(held->responder));
+                           });
 }
 
-void WebServer::serveApi(Route route, const QString &arg, const QHttpServerRequest &request,
-                         QHttpServerResponder &&responder)
+void WebServer::serveApi(const ApiCall &call, QHttpServerResponder &&responder)
 {
-    const QByteArray body = request.body().trimmed();
+    const QByteArray &body = call.body;
+    const QString &arg = call.arg;
     const QString given = shownText(body);
-    const QString what = requestText(request) + QStringLiteral(" \"%1\"").arg(given);
-    switch (route) {
+    const QString what = call.text + QStringLiteral(" \"%1\"").arg(given);
+    switch (call.route) {
     case Route::State:
         return reply(responder, Status::Ok, JsonType, stateJson());
     case Route::Live:
@@ -148,14 +158,14 @@ void WebServer::serveApi(Route route, const QString &arg, const QHttpServerReque
                 responder, Status::BadRequest,
                 QStringLiteral("Geçersiz çıkış: \"%1\" (1-8 olmalı)").arg(shownText(arg.toUtf8())));
         if (const std::optional<MaskChange> asked = switchChange(*channel, body))
-            return change(what, *asked, request, std::move(responder));
+            return change(what, *asked, call.from, std::move(responder));
         return replyError(
             responder, Status::BadRequest,
             QStringLiteral("Geçersiz değer: \"%1\" (ON, OFF, 1 veya 0 olmalı)").arg(given));
     }
     case Route::WholeMask: {
         if (const std::optional<MaskChange> asked = wholeMaskChange(body))
-            return change(what, *asked, request, std::move(responder));
+            return change(what, *asked, call.from, std::move(responder));
         return replyError(responder, Status::BadRequest,
                           QStringLiteral("Geçersiz maske: \"%1\" (0-255 olmalı)").arg(given));
     }
@@ -181,33 +191,37 @@ void WebServer::login(const QHttpServerRequest &request, QHttpServerResponder &&
 {
     if (!m_access.passwordNeeded())
         return reply(responder, Status::NoContent, JsonType, {});
-    if (!m_access.isPassword(request.body()))
-        return refuseLater(request.remoteAddress(), std::move(responder));
     const QString from = request.remoteAddress().toString();
-    m_access.rightTry(from);
-    ServiceCore::log(QStringLiteral("Oturum açıldı: %1").arg(from));
-    reply(responder, Status::NoContent, JsonType, {}, {{"Set-Cookie", m_access.openSession()}});
-}
-
-// 401 for a wrong password, later the more this address tried.
-void WebServer::refuseLater(const QHostAddress &address, QHttpServerResponder &&responder)
-{
-    const QString from = address.toString();
-    const int tries = m_access.wrongTry(from);
-    ServiceCore::log(QStringLiteral("Yanlış parola: %1 (%2. deneme)").arg(from).arg(tries));
     auto held =
         std::make_shared<HeldResponder>(HeldResponder{responder.socket(), std::move(responder)});
-    QTimer::singleShot(Access::refusalDelayMs(tries), this, [held] {
-        if (held->socket)
-            replyError(held->responder, Status::Unauthorized, QStringLiteral("Yanlış parola"),
-                       BearerChallenge);
-    });
+    m_access.checkPassword(request.remoteAddress(), request.body(),
+                           [this, held, from](GuessGuard::Verdict verdict, int retryAfterS) {
+                               if (!held->socket)
+                                   return;
+                               if (verdict != GuessGuard::Verdict::Right)
+                                   return refuse(held->responder, verdict, retryAfterS);
+                               ServiceCore::log(QStringLiteral("Oturum açıldı: %1").arg(from));
+                               reply(held->responder, Status::NoContent, JsonType, {},
+                                     {{"Set-Cookie", m_access.openSession()}});
+                           });
 }
 
-void WebServer::change(const QString &what, const MaskChange &change,
-                       const QHttpServerRequest &request, QHttpServerResponder &&responder)
+// 401 for a wrong password; 429, unchecked, while this client or every client
+// may not try.
+void WebServer::refuse(QHttpServerResponder &responder, GuessGuard::Verdict verdict,
+                       int retryAfterS)
 {
-    const QString from = request.remoteAddress().toString();
+    if (verdict == GuessGuard::Verdict::Wrong)
+        return replyError(responder, Status::Unauthorized, QStringLiteral("Yanlış parola"),
+                          BearerChallenge);
+    replyError(responder, Status::TooManyRequests,
+               QStringLiteral("Çok fazla parola denemesi; biraz sonra yeniden deneyin"),
+               {{"Retry-After", QByteArray::number(retryAfterS)}});
+}
+
+void WebServer::change(const QString &what, const MaskChange &change, const QString &from,
+                       QHttpServerResponder &&responder)
+{
     if (m_core->isStopping()) {
         ServiceCore::log(QStringLiteral("Yok sayıldı: %1 (%2; durduruluyor)").arg(what, from));
         return replyError(responder, Status::ServiceUnavailable,

@@ -2,6 +2,7 @@
 
 #include "core/consoleline.h"
 
+#include <QFileInfo>
 #include <QRegularExpression>
 
 namespace relo {
@@ -101,6 +102,15 @@ ParsedWebOptions parseWebOptions(const QStringList &args, const QStringList &ini
     if (options.password && options.password->isEmpty())
         return ParsedWebOptions::refused(ServiceArguments::Misuse,
                                          QStringLiteral("Parola boş olamaz"));
+    // As ssh does with keys: a password that every account of the machine may
+    // read protects nothing. The file's group may read it (the service's).
+    if (!read.passwordFile.isEmpty() &&
+        QFileInfo(read.passwordFile).permissions().testFlag(QFileDevice::ReadOther))
+        return ParsedWebOptions::refused(
+            ServiceArguments::Unsafe,
+            QStringLiteral("Parola dosyasını herkes okuyabilir: %1 (yalnız sahibi okusun: "
+                           "chmod 600 %1)")
+                .arg(read.passwordFile));
     if (!options.password && !options.address.isLoopback())
         return ParsedWebOptions::refused(
             ServiceArguments::Unsafe,

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "web/access.h"
 #include "core/commandqueue.h"
 #include "link/frame.h"
+#include "web/access.h"
 #include "web/httpreply.h"
 #include "web/weboptions.h"
 
@@ -61,15 +61,24 @@ Q_SIGNALS:
 private:
     enum class Route { Page, File, State, Channel, WholeMask, Live, Login, Missing };
 
+    // What the API's routes read of a request, kept while its password waits.
+    struct ApiCall
+    {
+        Route route;
+        QString arg;
+        QString text;    // "PUT /api/mask"
+        QByteArray body; // trimmed
+        QString from;
+    };
+
     // webapi.cpp: the routes.
     void serve(Route route, const QString &arg, const QHttpServerRequest &request,
                QHttpServerResponder &&responder);
-    void serveApi(Route route, const QString &arg, const QHttpServerRequest &request,
-                  QHttpServerResponder &&responder);
+    void serveApi(const ApiCall &call, QHttpServerResponder &&responder);
     void serveFile(const QString &name, QHttpServerResponder &responder);
     void login(const QHttpServerRequest &request, QHttpServerResponder &&responder);
-    void refuseLater(const QHostAddress &address, QHttpServerResponder &&responder);
-    void change(const QString &what, const MaskChange &change, const QHttpServerRequest &request,
+    void refuse(QHttpServerResponder &responder, GuessGuard::Verdict verdict, int retryAfterS);
+    void change(const QString &what, const MaskChange &change, const QString &from,
                 QHttpServerResponder &&responder);
 
     // webserver.cpp: the answers to changes, the end.

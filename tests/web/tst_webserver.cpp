@@ -1,10 +1,11 @@
 // The built relo-web on a loopback port, with a pseudo-terminal standing in for
 // the radio module and RELOKomut beside it.
 
-#include "web/access.h"
+#include "core/settingsfile.h"
 #include "support/programs.h"
 #include "support/servicebench.h"
-#include "core/settingsfile.h"
+#include "web/access.h"
+#include "web/guessguard.h"
 #include "web/weboptions.h"
 
 #include <QJsonArray>
@@ -58,6 +59,8 @@ private Q_SLOTS:
     void notSaved();
     void password();
     void access();
+    void guesses_data();
+    void guesses();
     void options_data();
     void options();
     void connections();
@@ -304,13 +307,14 @@ void TestWebServer::password()
         return request("GET", "/api/state", {}, headers, web.port);
     };
     QCOMPARE(guarded({}).body, QByteArray("{\"error\":\"Parola gerekli\"}"));
-    // Wrong passwords are counted by address; the answer to each waits longer.
+    // Wrong passwords are counted by address: the next one is checked later,
+    // and logged once a minute.
     const Reply wrong = guarded({"Authorization: Bearer gizli"});
     QCOMPARE(wrong.status, 401);
     QVERIFY(wrong.body.contains("Yanlış parola"));
     QCOMPARE(request("POST", "/api/login", "gizli", {}, web.port).status, 401);
     QVERIFY(
-        web.service->readLog().contains(QStringLiteral("Yanlış parola: 127.0.0.1 (2. deneme)")));
+        web.service->readLog().contains(QStringLiteral("Yanlış parola: 127.0.0.1 (1. deneme)")));
     QCOMPARE(guarded({"Authorization: Bearer gizli söz"}).status, 200);
     QCOMPARE(guarded({"Cookie: relo_session=0123"}).status, 401);
     // The page itself holds nothing: it asks for the password.
@@ -332,31 +336,120 @@ void TestWebServer::password()
     // from a page of another site.
     QWebSocket with;
     QWebSocket without;
+    QWebSocket wrongly;
     QWebSocket elsewhere(QStringLiteral("http://attacker.example"));
     QNetworkRequest live(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(web.port)));
     without.open(live);
+    live.setRawHeader("Authorization", "Bearer gizli");
+    wrongly.open(live);
+    live.setRawHeader("Authorization", {});
     live.setRawHeader("Cookie", match.captured(1).toLatin1());
     elsewhere.open(live);
     QSignalSpy told(&with, &QWebSocket::textMessageReceived);
     with.open(live);
     QVERIFY(told.wait(Wait));
     QTRY_COMPARE(without.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+    QTRY_COMPARE(wrongly.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
     QTRY_COMPARE(elsewhere.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
     QVERIFY(web.service->stop());
 }
 
 // The cookie is Secure over HTTPS only (a browser would not send it back over
-// HTTP), and each wrong password is answered later than the one before.
+// HTTP); blanks around a password count neither in the login nor in a header.
 void TestWebServer::access()
 {
     relo::WebOptions http;
-    http.password = QStringLiteral("p");
+    http.password = QStringLiteral("p ");
     relo::WebOptions https = http;
     https.certFile = https.keyFile = QStringLiteral("x");
     QVERIFY(!relo::Access(http).openSession().contains("Secure"));
     QVERIFY(relo::Access(https).openSession().endsWith("; Secure"));
-    for (int tries = 1; tries < 7; ++tries)
-        QVERIFY(relo::Access::refusalDelayMs(tries + 1) > relo::Access::refusalDelayMs(tries));
+    const relo::Access access(http);
+    QVERIFY(access.isPassword("p ") && access.isPassword("p\t") && access.isPassword("p"));
+    QVERIFY(!access.isPassword("") && !access.isPassword("p p"));
+}
+
+// The guard against guessing, on a clock of the test's own. Steps, split by
+// ", ": "admit ADDRESS" (answers "check|busy|spent WAIT_MS"), "wrong ADDRESS"
+// or "right ADDRESS" (the password of its last admit, checked: answers the log
+// line or "-"), "+MS" (time passes), "fill N" (N more clients each with one
+// wrong password, a second apart), "spray N" (N more clients try at once:
+// answers "checked K"), "flush" (the overdue log lines, or "-"). A stands for
+// 192.0.2.1; answers are split by " | ".
+void TestWebServer::guesses_data()
+{
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<QString>("answers");
+    const QString first = QStringLiteral("check 0 | Yanlış parola: 192.0.2.1 (1. deneme)");
+    QTest::newRow("held longer after each wrong one, until a right one")
+        << "admit A, wrong A, admit A, +100, wrong A, admit A, +500, right A, admit A"
+        << first + " | check 250 | - | check 500 | - | check 0";
+    QTest::newRow("one check under way per client")
+        << "admit A, wrong A, admit A, +100, admit A, admit 192.0.2.2"
+        << first + " | check 250 | busy 150 | check 0";
+    QTest::newRow("an IPv6 /64 is one client, IPv4 in IPv6 is IPv4")
+        << "admit 2001:db8:1:2::1, wrong 2001:db8:1:2::1, admit 2001:db8:1:2:ffff::9, "
+           "admit 2001:db8:1:3::1, admit ::ffff:192.0.2.1, wrong ::ffff:192.0.2.1, admit A"
+        << "check 0 | Yanlış parola: 2001:db8:1:2::/64 (1. deneme) | check 250 | check 0 | " +
+               first + " | check 250";
+    QTest::newRow("a full table keeps a delayed client; newcomers share")
+        << "admit A, wrong A, admit A, wrong A, fill 4095, admit 198.51.100.1, "
+           "wrong 198.51.100.1, admit 198.51.100.2, admit A, wrong A, admit A"
+        << first + " | check 250 | - | check 0 | Yanlış parola: 198.51.100.1 (1. deneme) | "
+                   "check 250 | check 0 | Yanlış parola: 192.0.2.1 (3. deneme; son satırdan "
+                   "bu yana 2) | check 1000";
+    QTest::newRow("a budget for all clients, a right password gives back")
+        << "spray 40, admit A, +1000, admit A, right A, admit 192.0.2.2"
+        << "checked 30 | spent 1000 | check 0 | - | check 0";
+    QTest::newRow("one log line a minute per client")
+        << "admit A, wrong A, +300, admit A, wrong A, +300, admit A, wrong A, flush, +60000, "
+           "flush, flush"
+        << first + " | check 0 | - | check 200 | - | - | Yanlış parola: 192.0.2.1 (3. deneme; son "
+                   "satırdan bu yana 2) | -";
+}
+
+void TestWebServer::guesses()
+{
+    QFETCH(QString, steps);
+    QFETCH(QString, answers);
+    qint64 now = 1000000;
+    relo::GuessGuard guard([&now] { return now; });
+    QHash<QString, relo::GuessGuard::Ticket> tickets;
+    int fresh = 0;
+    const auto newcomer = [&] { return QHostAddress(quint32(0x0a000000 + ++fresh)); };
+    QStringList got;
+    for (const QString &step : steps.split(QStringLiteral(", "))) {
+        const QString what = step.section(u' ', 0, 0);
+        const QString arg = step.section(u' ', 1).replace(u'A', QStringLiteral("192.0.2.1"));
+        if (what.startsWith(u'+')) {
+            now += what.mid(1).toInt();
+        } else if (what == QLatin1String("flush")) {
+            const QStringList lines = guard.overdueLines();
+            got << (lines.isEmpty() ? QStringLiteral("-") : lines.join(u'/'));
+        } else if (what == QLatin1String("admit")) {
+            const relo::GuessGuard::Ticket t = guard.admit(QHostAddress(arg));
+            tickets.insert(arg, t);
+            got << QStringList{"check", "busy", "spent"}.at(t.kind) + u' ' +
+                       QString::number(t.waitMs);
+        } else if (what == QLatin1String("wrong") || what == QLatin1String("right")) {
+            const QString line = guard.checked(tickets.value(arg), QHostAddress(arg),
+                                               what == QLatin1String("right"));
+            got << (line.isEmpty() ? QStringLiteral("-") : line);
+        } else {
+            int checked = 0;
+            for (int i = 0; i < arg.toInt(); ++i) {
+                const QHostAddress client = newcomer();
+                const relo::GuessGuard::Ticket t = guard.admit(client);
+                if (t.kind == relo::GuessGuard::Ticket::Check && ++checked)
+                    guard.checked(t, client, false);
+                if (what == QLatin1String("fill"))
+                    now += 1000;
+            }
+            if (what == QLatin1String("spray"))
+                got << QStringLiteral("checked %1").arg(checked);
+        }
+    }
+    QCOMPARE(got.join(QStringLiteral(" | ")), answers);
 }
 
 // The options of relo-web's own, read in-process; the shared reader has its

@@ -136,3 +136,21 @@ M.update({
 M["M19"] = ("core/inifile.cpp", "if (file.write(bytes) != bytes.size() || !file.flush()) {", "if (file.write(bytes) != bytes.size()) {", M["M19"][3])
 M["M33"] = ("core/inifile.cpp", "    QSaveFile file(path);\n    if (!file.open(QIODevice::WriteOnly))\n        return false;\n    // Flush before commit and check it: a short final write (disk full) in the flush\n    // that commit() does by itself is not reported, and the truncated file would\n    // replace the good one.\n    if (file.write(bytes) != bytes.size() || !file.flush()) {\n        file.cancelWriting();\n        return false;\n    }\n    return file.commit();", "    QFile file(path);\n    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))\n        return false;\n    return file.write(bytes) == bytes.size() && file.flush();", M["M33"][3])
 M["M60"] = ("platform/files_linux.cpp", "privateToUser || shared ? ::lstat(name.constData(), &info)", "shared ? ::lstat(name.constData(), &info)", M["M60"][3])
+
+# Password guessing against relo-web, and its password file.
+M["M53"] = ("web/guessguard.cpp", "std::min(FirstDelayMs << std::min(wrongTries - 1, 10), MaxDelayMs)", "MaxDelayMs >> std::min(wrongTries - 1, 10)", M["M53"][3])
+M.update({
+ "P27a": ("web/guessguard.cpp", "FirstDelayMs << std::min(wrongTries - 1, 10)", "FirstDelayMs >> std::min(wrongTries - 1, 10)", "relo-web: each wrong password makes the delay shorter instead of longer"),
+ "P27b": ("web/guessguard.cpp", "    if (entry.busy) {\n        ticket.kind = Ticket::Busy;", "    if (false) {\n        ticket.kind = Ticket::Busy;", "relo-web: the one-check-at-a-time rule per client skipped (parallel guesses all checked)"),
+ "P27c": ("web/guessguard.cpp", "std::fill(bytes.c + 8, bytes.c + 16, quint8(0));", "std::fill(bytes.c + 15, bytes.c + 16, quint8(0));", "relo-web: IPv6 clients grouped by /120 instead of /64"),
+ "P27d": ("web/guessguard.cpp", "const bool stale = !c.busy && c.until <= now && now - c.lastWrong >= ForgetMs;", "const bool stale = !c.busy;", "relo-web: a full table evicts delayed clients to make room"),
+ "P27e": ("web/guessguard.cpp", "    ticket.waitMs = std::max<qint64>(entry.until - now, 0);\n    return ticket;\n}", "    ticket.waitMs = 0;\n    return ticket;\n}", "relo-web: a delayed client's password checked at once (right one answered before the delay)"),
+ "P27f": ("web/guessguard.cpp", "    if (next - now > qint64(BudgetBurst) * BudgetRefillMs) {", "    if (false) {", "relo-web: no budget of wrong passwords across clients"),
+ "P27g": ("web/guessguard.cpp", "    if (now - entry.loggedAt < LogEveryMs)\n        return {};", "", "relo-web: a log line for every wrong password"),
+ "P27h": ("web/guessguard.cpp", "        m_budgetAt -= BudgetRefillMs;\n", "", "relo-web: a right password does not give its share of the budget back"),
+ "P27i": ("web/weboptions.cpp", "QFileInfo(read.passwordFile).permissions().testFlag(QFileDevice::ReadOther)", "false", "relo-web: a password file anyone may read is used"),
+ "P27j": ("web/access.cpp", "    return sameSecret(given.trimmed(), password.trimmed());", "    return sameSecret(given, password);", "relo-web: a password ending in a blank works in the login but not as a Bearer header"),
+ "P27k": ("web/liveclients.cpp", "else if (verdict == GuessGuard::Verdict::Right)", "else if (verdict != GuessGuard::Verdict::Refused)", "relo-web: a wrong password opens the WebSocket"),
+ "P27m": ("web/guessguard.cpp", "if (entry.unlogged > 0 && now - entry.loggedAt >= LogEveryMs)", "if (false)", "relo-web: wrong passwords left out of the log are never written when no more come"),
+ "P27l": ("web/guessguard.cpp", "    if (v4)\n        return QHostAddress(ipv4).toString();", "    if (v4 && client.protocol() == QAbstractSocket::IPv4Protocol)\n        return QHostAddress(ipv4).toString();", "relo-web: an IPv4-mapped IPv6 address counted apart from its IPv4 address"),
+})

@@ -156,8 +156,10 @@
       start();
       return;
     }
-    loginError.textContent = answer && answer.status === 401 ? 'Yanlış parola'
-                                                             : 'relo-web\'e ulaşılamadı';
+    const status = answer ? answer.status : 0;
+    loginError.textContent = status === 401 ? 'Yanlış parola'
+      : status === 429 ? 'Çok fazla deneme; biraz sonra yeniden deneyin'
+        : 'relo-web\'e ulaşılamadı';
   });
 
   start();
