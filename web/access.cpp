@@ -85,7 +85,7 @@ Access::Auth Access::authorize(const QByteArray &authorization, const QByteArray
 {
     if (!m_options.password)
         return Auth::Granted;
-    if (authorization.startsWith("Bearer "))
+    if (authorization.left(7).compare("Bearer ", Qt::CaseInsensitive) == 0) // any case
         return isPassword(authorization.mid(7).trimmed()) ? Auth::Granted : Auth::Wrong;
     const QByteArray session = cookieValue(cookie, SessionCookie);
     const auto it = m_sessions.constFind(session);

@@ -13,13 +13,10 @@
 #include <memory>
 
 class QHostAddress;
-class QHttpServer;
-class QHttpServerRequest;
-class QTimer;
 
 namespace relo {
 
-class ConnectionGuard;
+class HttpServer;
 class LiveClients;
 class SerialPort;
 class ServiceCore;
@@ -62,15 +59,17 @@ private:
     enum class Route { Page, File, State, Channel, WholeMask, Live, Login, Missing };
 
     // webapi.cpp: the routes.
-    void serve(Route route, const QString &arg, const QHttpServerRequest &request,
-               QHttpServerResponder &&responder);
-    void serveApi(Route route, const QString &arg, const QHttpServerRequest &request,
-                  QHttpServerResponder &&responder);
-    void serveFile(const QString &name, QHttpServerResponder &responder);
-    void login(const QHttpServerRequest &request, QHttpServerResponder &&responder);
-    void refuseLater(const QHostAddress &address, QHttpServerResponder &&responder);
-    void change(const QString &what, const MaskChange &change, const QHttpServerRequest &request,
-                QHttpServerResponder &&responder);
+    static Route route(const QString &path, QString *arg);
+    void serve(const HttpRequest &request, HttpResponder &&responder);
+    void serveApi(Route route, const QString &arg, const HttpRequest &request,
+                  HttpResponder &&responder);
+    void serveFile(const QString &name, HttpResponder &responder);
+    void login(const HttpRequest &request, HttpResponder &&responder);
+    void refuseLater(const QHostAddress &address, HttpResponder &&responder);
+    void change(const QString &what, const MaskChange &change, const HttpRequest &request,
+                HttpResponder &&responder);
+    // A request refused before it was read whole.
+    static void refuse(HttpResponder &responder, Status status);
 
     // webserver.cpp: the answers to changes, the end.
     void onFinished(int id, CommandQueue::Outcome outcome, const QString &error);
@@ -80,11 +79,10 @@ private:
     const WebOptions m_options;
     Access m_access;
     ServiceCore *const m_core;
-    QHttpServer *const m_http;
-    ConnectionGuard *const m_guard;
+    HttpServer *const m_http;
     LiveClients *const m_live;
 
-    std::map<int, std::unique_ptr<HeldResponder>> m_waiting; // by queue id
+    std::map<int, std::unique_ptr<HttpResponder>> m_waiting; // by queue id
 };
 
 } // namespace relo
