@@ -78,8 +78,8 @@ M.update({
  "M51": ("web/liveclients.cpp", "if (!m_access->sameOrigin(socket->origin().toUtf8(), host, {}))", "if (false)", "relo-web: WebSocket accepted from any origin"),
  "M52": ("core/servicecore.cpp", 'if (payload == "ON" || payload == "1")', 'if (payload == "ON")', "services: payload 1 refused (relo-web: body of PUT /api/channels/<n>)"),
  "M53": ("web/access.cpp", "std::min(RefusalDelayMs << std::min(tries - 1, 10), MaxRefusalDelayMs)", "MaxRefusalDelayMs >> std::min(tries - 1, 10)", "relo-web: delay after a wrong password shrinks"),
- "M54": ("web/webserver.cpp", "return reply(held->responder, Status::Ok, JsonType, stateJson(false));", "return reply(held->responder, Status::Ok, JsonType, stateJson());", "relo-web: change sent but not saved answered without saved: false"),
- "M55": ("web/connectionguard.cpp", "            m_received = 0; // an answer went out: the next bytes are a new request\n", "", "relo-web: request-size count never restarts on a kept-alive connection"),
+ "M54": ("web/webserver.cpp", "return reply(*held, Status::Ok, JsonType, stateJson(false));", "return reply(*held, Status::Ok, JsonType, stateJson());", "relo-web: change sent but not saved answered without saved: false"),
+ "M55": ("web/httpconnection.cpp", "    m_timer->start(IdleMs);\n    QMetaObject::invokeMethod(this, &HttpConnection::process, Qt::QueuedConnection);\n}\n\nvoid HttpConnection::onTimeout()", "    m_timer->start(IdleMs);\n}\n\nvoid HttpConnection::onTimeout()", "relo-web: a request already received behind an answered one is never read (kept-alive pipelining stalls)"),
  "M56": ("web/access.cpp", "    if (!m_options.certFile.isEmpty())\n        cookie += \"; Secure\";", "    if (m_options.certFile.isEmpty())\n        cookie += \"; Secure\";", "relo-web: cookie Secure flag the wrong way round"),
  "M57": ("core/commandqueue.cpp", "    m_poll->stop();\n    report(ids, Outcome::PortFailed, error);", "    m_poll->stop();\n    report(ids, Outcome::NotSaved, error);", "queue: a stalled sender ahead ends the waiting changes as not saved"),
  "M58": ("core/commandqueue.cpp", "    return QByteArray::number(file.size()) + ':' +\n           QByteArray::number(file.lastModified().toMSecsSinceEpoch());", "    return QByteArray::number(file.size());", "queue: unsaved-mask stamp misses an edit of the same size"),
@@ -136,3 +136,19 @@ M.update({
 M["M19"] = ("core/inifile.cpp", "if (file.write(bytes) != bytes.size() || !file.flush()) {", "if (file.write(bytes) != bytes.size()) {", M["M19"][3])
 M["M33"] = ("core/inifile.cpp", "    QSaveFile file(path);\n    if (!file.open(QIODevice::WriteOnly))\n        return false;\n    // Flush before commit and check it: a short final write (disk full) in the flush\n    // that commit() does by itself is not reported, and the truncated file would\n    // replace the good one.\n    if (file.write(bytes) != bytes.size() || !file.flush()) {\n        file.cancelWriting();\n        return false;\n    }\n    return file.commit();", "    QFile file(path);\n    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))\n        return false;\n    return file.write(bytes) == bytes.size() && file.flush();", M["M33"][3])
 M["M60"] = ("platform/files_linux.cpp", "privateToUser || shared ? ::lstat(name.constData(), &info)", "shared ? ::lstat(name.constData(), &info)", M["M60"][3])
+
+# relo-web's HTTP layer: its limits, deadlines, order and TLS (the WebSocket's
+# origin check is M51).
+M.update({
+ "W27a": ("web/httpserver.cpp", "fromAddress >= MaxPerAddress)", "fromAddress > MaxPerAddress)", "relo-web: one connection more per address than the cap"),
+ "W27b": ("web/httpconnection.cpp", "    if (!m_begun) {\n", "    if (true) {\n", "relo-web: the request deadline restarted by each byte (slow clients kept)"),
+ "W27c": ("web/httpconnection.cpp", "        if (m_request.body.size() + size > MaxBody) {", "        if (false) {", "relo-web: chunked body not held to the body limit"),
+ "W27d": ("web/httpconnection.cpp", "if (bad || lengths > 1 || encodings > 1", "if (bad || encodings > 1", "relo-web: two Content-Lengths accepted (the last one read)"),
+ "W27e": ("web/httpconnection.cpp", "    if (length > MaxBody) {", "    if (false) {", "relo-web: a body over the limit read before it is refused"),
+ "W27f": ("web/httpconnection.cpp", "    if (!m_head)\n        text += body;", "    text += body;", "relo-web: HEAD answered with the body"),
+ "W27g": ("web/httpconnection.cpp", "? !hasToken(connection, \"close\")", "? true", "relo-web: Connection: close ignored"),
+ "W27h": ("web/httpserver.cpp", "if (tls13 || (ephemeral && aead))", "if (true)", "relo-web: TLS suites without forward secrecy offered"),
+ "W27i": ("web/httpserver.cpp", "        if (!secure->isEncrypted())\n            secure->abort();", "", "relo-web: a TLS handshake that never finishes holds its slot"),
+ "W27j": ("web/httpreply.cpp", "if (responder.isTls())", "if (false)", "relo-web: no Strict-Transport-Security over HTTPS"),
+ "W27k": ("web/access.cpp", "compare(\"Bearer \", Qt::CaseInsensitive)", "compare(\"Bearer \", Qt::CaseSensitive)", "relo-web: the Bearer scheme only in one case"),
+})
