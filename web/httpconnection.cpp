@@ -263,15 +263,16 @@ bool HttpConnection::readHead()
         return false;
     }
     const QByteArray connection = request.value("Connection");
-    m_keepAlive = version == "HTTP/1.1" ? !hasToken(connection, "close")
-                                        : hasToken(connection, "keep-alive");
+    m_keepAlive =
+        version == "HTTP/1.1" ? !hasToken(connection, "close") : hasToken(connection, "keep-alive");
     if (request.method == "HEAD") {
         request.method = "GET";
         request.head = true;
     }
     // A WebSocket handshake is handed over unread: the WebSocket reads it.
     if (request.method == "GET" && !request.head && !lengths && !encodings &&
-        hasToken(request.value("Upgrade"), "websocket") && m_server->isWebSocketPath(request.path)) {
+        hasToken(request.value("Upgrade"), "websocket") &&
+        m_server->isWebSocketPath(request.path)) {
         m_state = State::Closing;
         m_timer->stop();
         disconnect(m_socket, nullptr, this, nullptr);

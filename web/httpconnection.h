@@ -117,10 +117,10 @@ private:
     State m_state = State::Head;
     Chunk m_chunk = Chunk::Size;
     HttpRequest m_request;
-    qint64 m_left = 0;      // bytes of the body (or of its chunk) still to come
-    qint64 m_trailers = 0;  // bytes of trailer lines so far
-    bool m_begun = false; // a request's first byte came: its deadline runs
-    bool m_head = false;  // the request being answered is a HEAD
+    qint64 m_left = 0;     // bytes of the body (or of its chunk) still to come
+    qint64 m_trailers = 0; // bytes of trailer lines so far
+    bool m_begun = false;  // a request's first byte came: its deadline runs
+    bool m_head = false;   // the request being answered is a HEAD
     bool m_keepAlive = true;
 };
 

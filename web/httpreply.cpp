@@ -5,8 +5,8 @@
 
 namespace relo {
 
-void reply(HttpResponder &responder, Status status, const QByteArray &type,
-           const QByteArray &body, const Headers &extra)
+void reply(HttpResponder &responder, Status status, const QByteArray &type, const QByteArray &body,
+           const Headers &extra)
 {
     if (!responder.isOpen())
         return;
@@ -22,7 +22,8 @@ void reply(HttpResponder &responder, Status status, const QByteArray &type,
          "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'"},
     };
     if (responder.isTls())
-        headers.append(qMakePair(QByteArray("Strict-Transport-Security"), QByteArray("max-age=31536000")));
+        headers.append(
+            qMakePair(QByteArray("Strict-Transport-Security"), QByteArray("max-age=31536000")));
     headers.append(extra);
     responder.write(status, headers, body);
 }
@@ -33,8 +34,7 @@ QByteArray errorJson(const QString &text)
         .toJson(QJsonDocument::Compact);
 }
 
-void replyError(HttpResponder &responder, Status status, const QString &text,
-                const Headers &extra)
+void replyError(HttpResponder &responder, Status status, const QString &text, const Headers &extra)
 {
     reply(responder, status, JsonType, errorJson(text), extra);
 }

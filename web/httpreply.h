@@ -15,8 +15,8 @@ namespace relo {
 
 inline const QByteArray JsonType = "application/json; charset=utf-8";
 
-void reply(HttpResponder &responder, Status status, const QByteArray &type,
-           const QByteArray &body, const Headers &extra = {});
+void reply(HttpResponder &responder, Status status, const QByteArray &type, const QByteArray &body,
+           const Headers &extra = {});
 
 // {"error": "<text>"}
 QByteArray errorJson(const QString &text);

@@ -1,5 +1,6 @@
 #include "web/httpserver.h"
 
+#include <QCoreApplication>
 #include <QSslCipher>
 #include <QSslSocket>
 #include <QTimer>
@@ -48,7 +49,8 @@ HttpServer::HttpServer(Handler handler, Refusal refusal, const QString &webSocke
                        QObject *parent)
     : QTcpServer(parent), m_handler(std::move(handler)), m_refusal(std::move(refusal)),
       m_webSocketPath(webSocketPath),
-      m_webSockets(new QWebSocketServer(QStringLiteral("relo-web"),
+      m_webSockets(new QWebSocketServer(QCoreApplication::applicationName() + u'/' +
+                                            QCoreApplication::applicationVersion(),
                                         QWebSocketServer::NonSecureMode, this))
 {
     m_webSockets->setHandshakeTimeout(std::chrono::milliseconds(HandshakeMs));
@@ -74,6 +76,8 @@ void HttpServer::incomingConnection(qintptr handle)
         delete socket;
         return;
     }
+    // Never more than one request head ahead, even before a TLS handshake is done.
+    socket->setReadBufferSize(HttpConnection::MaxHead);
     const QByteArray key = addressKey(socket->peerAddress());
     int &fromAddress = m_perAddress[key];
     if (m_open >= MaxConnections || fromAddress >= MaxPerAddress) {
@@ -90,10 +94,11 @@ void HttpServer::incomingConnection(qintptr handle)
         if (--m_perAddress[key] <= 0)
             m_perAddress.remove(key);
     });
-    connect(socket, &QAbstractSocket::stateChanged, socket, [socket](QAbstractSocket::SocketState state) {
-        if (state == QAbstractSocket::UnconnectedState)
-            socket->deleteLater();
-    });
+    connect(socket, &QAbstractSocket::stateChanged, socket,
+            [socket](QAbstractSocket::SocketState state) {
+                if (state == QAbstractSocket::UnconnectedState)
+                    socket->deleteLater();
+            });
     if (!m_tls) {
         new HttpConnection(socket, this, false);
         return;

@@ -56,9 +56,12 @@ QByteArray tooLargeJson()
 WebServer::Route WebServer::route(const QString &path, QString *arg)
 {
     static const std::pair<const char *, Route> Routes[] = {
-        {"/", Route::Page},           {"/api/state", Route::State},
-        {"/api/mask", Route::WholeMask}, {"/api/live", Route::Live},
-        {"/api/login", Route::Login},  {"/api/channels/*", Route::Channel},
+        {"/", Route::Page},
+        {"/api/state", Route::State},
+        {"/api/mask", Route::WholeMask},
+        {"/api/live", Route::Live},
+        {"/api/login", Route::Login},
+        {"/api/channels/*", Route::Channel},
         {"/*", Route::File},
     };
     for (const auto &[pattern, kind] : Routes) {
