@@ -147,7 +147,7 @@ M.update({
  "W27e": ("web/httpconnection.cpp", "    if (length > MaxBody) {", "    if (false) {", "relo-web: a body over the limit read before it is refused"),
  "W27f": ("web/httpconnection.cpp", "    if (!m_head)\n        text += body;", "    text += body;", "relo-web: HEAD answered with the body"),
  "W27g": ("web/httpconnection.cpp", "? !hasToken(connection, \"close\")", "? true", "relo-web: Connection: close ignored"),
- "W27h": ("web/httpserver.cpp", "if (tls13 || (ephemeral && aead))", "if (true)", "relo-web: TLS suites without forward secrecy offered"),
+ "W27h": ("web/httpserver.cpp", "if (tls13 || (ephemeral && aead))", "if (tls13 || ephemeral || aead || !name.isEmpty())", "relo-web: TLS suites without forward secrecy offered"),
  "W27i": ("web/httpserver.cpp", "        if (!secure->isEncrypted())\n            secure->abort();", "", "relo-web: a TLS handshake that never finishes holds its slot"),
  "W27j": ("web/httpreply.cpp", "if (responder.isTls())", "if (false)", "relo-web: no Strict-Transport-Security over HTTPS"),
  "W27k": ("web/access.cpp", "compare(\"Bearer \", Qt::CaseInsensitive)", "compare(\"Bearer \", Qt::CaseSensitive)", "relo-web: the Bearer scheme only in one case"),
