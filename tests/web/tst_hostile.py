@@ -219,6 +219,14 @@ def per_address(port):
         client.close()
 
 
+def total(port):
+    """With eight addresses at their cap, a ninth address gets nothing."""
+    held = [Client(port, "127.0.1.%d" % (i // PER_ADDRESS + 1)) for i in range(64)]
+    check(Client(port, "127.0.1.9").closed(within=5), "the 65th connection closed")
+    for client in held:
+        client.close()
+
+
 def http(port):
     # Pipelined: answers in request order, the PUT's (answered once the queue
     # tried it) holding the GETs behind it.
@@ -332,6 +340,7 @@ def main():
         tls(folder, env)
         for thread in threads:
             thread.join(WAIT)
+        total(port)
         status, closed, took = results["body"]
         check(status == 408 and closed and took < DEADLINE + 5, "body deadline: %s" % [results])
         took, told = results["head"]

@@ -150,5 +150,6 @@ M.update({
  "W27h": ("web/httpserver.cpp", "if (tls13 || (ephemeral && aead))", "if (tls13 || ephemeral || aead || !name.isEmpty())", "relo-web: TLS suites without forward secrecy offered"),
  "W27i": ("web/httpserver.cpp", "        if (!secure->isEncrypted())\n            secure->abort();", "", "relo-web: a TLS handshake that never finishes holds its slot"),
  "W27j": ("web/httpreply.cpp", "if (responder.isTls())", "if (false)", "relo-web: no Strict-Transport-Security over HTTPS"),
+ "W27l": ("web/httpserver.cpp", "m_open >= MaxConnections || ", "", "relo-web: no cap on all connections together"),
  "W27k": ("web/access.cpp", "compare(\"Bearer \", Qt::CaseInsensitive)", "compare(\"Bearer \", Qt::CaseSensitive)", "relo-web: the Bearer scheme only in one case"),
 })
