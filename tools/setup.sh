@@ -5,21 +5,21 @@
 # need the mosquitto broker, which Debian starts as a service once installed, so
 # only ./test.sh and ./bench.sh install it.
 RELO_PACKAGES=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libmosquitto-dev
-    qt6-httpserver-dev qt6-websockets-dev)
+    qt6-websockets-dev)
 # The Debian package (./package.sh): dpkg-shlibdeps (dpkg-dev) and file work out
 # its dependencies from the programs.
 RELO_PACKAGING_PACKAGES=("${RELO_PACKAGES[@]}" dpkg-dev file)
 # The package test (run as root) also checks the package with lintian and looks
 # its manual page up with man; relo-web's page is tested in a real browser:
-# headless Chromium driven by Selenium.
+# headless Chromium driven by Selenium, and its HTTPS with a throw-away
+# certificate made by openssl.
 RELO_TEST_PACKAGES=("${RELO_PACKAGING_PACKAGES[@]}" mosquitto lintian man-db chromium chromium-driver
-    python3-selenium curl)
+    python3-selenium curl openssl)
 # The arm64 package (tools/cross-arm64.sh): the cross compiler, the :arm64 build
 # dependencies beside the machine's own (their Qt tools, moc and rcc, serve
 # both), and qemu-user, which runs the arm64 test suites.
 RELO_ARM64_PACKAGES=("${RELO_PACKAGING_PACKAGES[@]}" crossbuild-essential-arm64 qemu-user lintian
-    qt6-base-dev:arm64 qt6-serialport-dev:arm64 libmosquitto-dev:arm64 qt6-httpserver-dev:arm64
-    qt6-websockets-dev:arm64)
+    qt6-base-dev:arm64 qt6-serialport-dev:arm64 libmosquitto-dev:arm64 qt6-websockets-dev:arm64)
 
 relo_missing_packages() {
     local pkg

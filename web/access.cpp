@@ -81,7 +81,7 @@ Access::Auth Access::authorize(const QByteArray &authorization, const QByteArray
 {
     if (!m_options.password)
         return Auth::Granted;
-    if (authorization.startsWith("Bearer ")) {
+    if (authorization.left(7).compare("Bearer ", Qt::CaseInsensitive) == 0) { // any case
         *password = authorization.mid(7);
         return Auth::Password;
     }

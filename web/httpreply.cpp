@@ -5,26 +5,27 @@
 
 namespace relo {
 
-void reply(QHttpServerResponder &responder, Status status, const QByteArray &type,
-           const QByteArray &body, const Headers &extra)
+void reply(HttpResponder &responder, Status status, const QByteArray &type, const QByteArray &body,
+           const Headers &extra)
 {
-    const QTcpSocket *socket = responder.socket();
-    if (!socket || !socket->isOpen())
+    if (!responder.isOpen())
         return;
-    responder.writeStatusLine(status);
-    responder.writeHeader("Content-Type", type);
-    responder.writeHeader("Content-Length", QByteArray::number(body.size()));
-    responder.writeHeader("Cache-Control", "no-store");
-    responder.writeHeader("X-Content-Type-Options", "nosniff");
-    responder.writeHeader("Referrer-Policy", "no-referrer");
-    responder.writeHeader("X-Frame-Options", "DENY");
-    responder.writeHeader("Content-Security-Policy",
-                          "default-src 'none'; script-src 'self'; style-src 'self'; "
-                          "img-src 'self'; connect-src 'self'; frame-ancestors 'none'; "
-                          "base-uri 'none'; form-action 'none'");
-    for (const auto &header : extra)
-        responder.writeHeader(header.first, header.second);
-    responder.writeBody(body);
+    Headers headers{
+        {"Content-Type", type},
+        {"Content-Length", QByteArray::number(body.size())},
+        {"Cache-Control", "no-store"},
+        {"X-Content-Type-Options", "nosniff"},
+        {"Referrer-Policy", "no-referrer"},
+        {"X-Frame-Options", "DENY"},
+        {"Content-Security-Policy",
+         "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
+         "connect-src 'self'; frame-ancestors 'none'; base-uri 'none'; form-action 'none'"},
+    };
+    if (responder.isTls())
+        headers.append(
+            qMakePair(QByteArray("Strict-Transport-Security"), QByteArray("max-age=31536000")));
+    headers.append(extra);
+    responder.write(status, headers, body);
 }
 
 QByteArray errorJson(const QString &text)
@@ -33,8 +34,7 @@ QByteArray errorJson(const QString &text)
         .toJson(QJsonDocument::Compact);
 }
 
-void replyError(QHttpServerResponder &responder, Status status, const QString &text,
-                const Headers &extra)
+void replyError(HttpResponder &responder, Status status, const QString &text, const Headers &extra)
 {
     reply(responder, status, JsonType, errorJson(text), extra);
 }

@@ -1,14 +1,14 @@
 #include "web/liveclients.h"
 
-#include "web/access.h"
-#include "web/connectionguard.h"
 #include "core/consoleline.h"
+#include "web/access.h"
+#include "web/httpconnection.h"
 
-#include <QHttpServer>
 #include <QNetworkRequest>
 #include <QPointer>
 #include <QTimer>
 #include <QWebSocket>
+#include <QWebSocketServer>
 
 namespace relo {
 
@@ -18,10 +18,10 @@ constexpr int PingMs = 30000;
 
 } // namespace
 
-LiveClients::LiveClients(QHttpServer *http, Access *access, ConnectionGuard *guard, QObject *parent)
-    : QObject(parent), m_http(http), m_access(access), m_guard(guard), m_ping(new QTimer(this))
+LiveClients::LiveClients(QWebSocketServer *server, Access *access, QObject *parent)
+    : QObject(parent), m_server(server), m_access(access), m_ping(new QTimer(this))
 {
-    connect(m_http, &QHttpServer::newWebSocketConnection, this, &LiveClients::accept);
+    connect(m_server, &QWebSocketServer::newConnection, this, &LiveClients::accept);
     // A WebSocket whose peer went away without a word is found by its missing pong.
     connect(m_ping, &QTimer::timeout, this, [this] {
         const QList<QWebSocket *> sockets = m_sockets.keys();
@@ -55,12 +55,11 @@ void LiveClients::closeAll()
 
 void LiveClients::accept()
 {
-    while (m_http->hasPendingWebSocketConnections()) {
-        QWebSocket *socket = m_http->nextPendingWebSocketConnection().release();
+    while (m_server->hasPendingConnections()) {
+        QWebSocket *socket = m_server->nextPendingConnection();
         if (!socket)
             break;
         socket->setParent(this);
-        m_guard->upgraded(socket->peerAddress(), socket->peerPort());
         connect(socket, &QWebSocket::disconnected, this, [this, socket] {
             m_sockets.remove(socket);
             socket->deleteLater();
@@ -125,8 +124,8 @@ void LiveClients::admit(QWebSocket *socket)
 
 void LiveClients::join(QWebSocket *socket)
 {
-    socket->setMaxAllowedIncomingMessageSize(ConnectionGuard::MaxBody);
-    socket->setMaxAllowedIncomingFrameSize(ConnectionGuard::MaxBody);
+    socket->setMaxAllowedIncomingMessageSize(HttpConnection::MaxBody);
+    socket->setMaxAllowedIncomingFrameSize(HttpConnection::MaxBody);
     connect(socket, &QWebSocket::pong, this, [this, socket] {
         if (m_sockets.contains(socket))
             m_sockets[socket] = true;

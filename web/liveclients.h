@@ -4,14 +4,13 @@
 #include <QObject>
 #include <QString>
 
-class QHttpServer;
 class QTimer;
 class QWebSocket;
+class QWebSocketServer;
 
 namespace relo {
 
 class Access;
-class ConnectionGuard;
 
 // The open pages and scripts on GET /api/live: each WebSocket the server
 // accepts is checked as a request is (path, Host, origin, password), is told
@@ -21,8 +20,7 @@ class LiveClients : public QObject
 {
     Q_OBJECT
 public:
-    LiveClients(QHttpServer *http, Access *access, ConnectionGuard *guard,
-                QObject *parent = nullptr);
+    LiveClients(QWebSocketServer *server, Access *access, QObject *parent = nullptr);
 
     // The state (JSON) for every WebSocket, now and for those to come.
     void tell(const QByteArray &state);
@@ -36,9 +34,8 @@ private:
     void admit(QWebSocket *socket);
     void join(QWebSocket *socket);
 
-    QHttpServer *const m_http;
+    QWebSocketServer *const m_server;
     Access *const m_access;
-    ConnectionGuard *const m_guard;
     QTimer *const m_ping;
     QString m_state;
     QHash<QWebSocket *, bool> m_sockets; // -> answered the last ping

@@ -1,14 +1,12 @@
 #include "web/webserver.h"
 
-#include "web/connectionguard.h"
 #include "core/consoleline.h"
-#include "web/liveclients.h"
 #include "core/servicecore.h"
+#include "web/httpserver.h"
+#include "web/liveclients.h"
 #include "web_version.h"
 
 #include <QFile>
-#include <QHttpServer>
-#include <QHttpServerRequest>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -20,17 +18,16 @@ namespace relo {
 
 namespace {
 
-// The listening socket for HTTPS, or nothing with `error` when the certificate
-// or its key cannot be used.
-QTcpServer *tlsServer(const WebOptions &options, ConnectionGuard *guard, QObject *parent,
-                      QString *error)
+// The certificate and key for HTTPS, or false with `error` when they cannot be
+// used.
+bool readTls(const WebOptions &options, QSslConfiguration *tls, QString *error)
 {
     QFile certFile(options.certFile);
     QFile keyFile(options.keyFile);
     if (!certFile.open(QIODevice::ReadOnly) || !keyFile.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("Sertifika veya anahtar okunamadı: %1, %2")
                      .arg(options.certFile, options.keyFile);
-        return nullptr;
+        return false;
     }
     const QList<QSslCertificate> chain = QSslCertificate::fromDevice(&certFile);
     const QByteArray keyText = keyFile.readAll();
@@ -40,14 +37,12 @@ QTcpServer *tlsServer(const WebOptions &options, ConnectionGuard *guard, QObject
     if (chain.isEmpty() || key.isNull()) {
         *error = QStringLiteral("Sertifika veya anahtar PEM biçiminde değil: %1, %2")
                      .arg(options.certFile, options.keyFile);
-        return nullptr;
+        return false;
     }
-    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    tls.setLocalCertificateChain(chain);
-    tls.setPrivateKey(key);
-    auto *server = new GuardedServer<QSslServer>(guard, parent);
-    server->setSslConfiguration(tls);
-    return server;
+    *tls = QSslConfiguration::defaultConfiguration();
+    tls->setLocalCertificateChain(chain);
+    tls->setPrivateKey(key);
+    return true;
 }
 
 } // namespace
@@ -60,8 +55,13 @@ QString WebServer::version()
 WebServer::WebServer(const WebOptions &options, const QString &settingsFolder, SerialPort *port,
                      QObject *parent)
     : QObject(parent), m_options(options), m_access(options),
-      m_core(new ServiceCore(settingsFolder, port, this)), m_http(new QHttpServer(this)),
-      m_guard(new ConnectionGuard(this)), m_live(new LiveClients(m_http, &m_access, m_guard, this))
+      m_core(new ServiceCore(settingsFolder, port, this)),
+      m_http(new HttpServer(
+          [this](const HttpRequest &request, HttpResponder &&responder) {
+              serve(request, std::move(responder));
+          },
+          &WebServer::refuseUnread, QStringLiteral("/api/live"), this)),
+      m_live(new LiveClients(m_http->webSockets(), &m_access, this))
 {
     connect(m_core, &ServiceCore::stateChanged, this, [this](Mask, Mask changed) {
         if (changed)
@@ -69,36 +69,9 @@ WebServer::WebServer(const WebOptions &options, const QString &settingsFolder, S
     });
     connect(m_core, &ServiceCore::finished, this, &WebServer::onFinished);
     // No new connection once stopping; those open are answered first.
-    connect(m_core, &ServiceCore::stopping, this, [this] {
-        for (QTcpServer *server : m_http->servers())
-            server->close();
-    });
+    connect(m_core, &ServiceCore::stopping, m_http, &QTcpServer::close);
     connect(m_core, &ServiceCore::ending, this, &WebServer::closeAll);
     connect(m_core, &ServiceCore::stopped, this, &WebServer::stopped);
-
-    const auto route = [this](const char *path, Route kind) {
-        m_http->route(path, [this, kind](const QHttpServerRequest &request,
-                                         QHttpServerResponder &&responder) {
-            serve(kind, {}, request, std::move(responder));
-        });
-    };
-    const auto routeWithArg = [this](const char *path, Route kind) {
-        m_http->route(path, [this, kind](const QString &arg, const QHttpServerRequest &request,
-                                         QHttpServerResponder &&responder) {
-            serve(kind, arg, request, std::move(responder));
-        });
-    };
-    route("/", Route::Page);
-    route("/api/state", Route::State);
-    route("/api/mask", Route::WholeMask);
-    route("/api/live", Route::Live);
-    route("/api/login", Route::Login);
-    routeWithArg("/api/channels/<arg>", Route::Channel);
-    routeWithArg("/<arg>", Route::File);
-    m_http->setMissingHandler(
-        [this](const QHttpServerRequest &request, QHttpServerResponder &&responder) {
-            serve(Route::Missing, {}, request, std::move(responder));
-        });
 }
 
 WebServer::~WebServer() = default;
@@ -107,19 +80,19 @@ bool WebServer::start(QString *error)
 {
     const Mask mask = m_core->start();
     m_live->tell(stateJson());
-    QTcpServer *server = m_options.certFile.isEmpty() ? new GuardedServer<QTcpServer>(m_guard, this)
-                                                      : tlsServer(m_options, m_guard, this, error);
-    if (!server)
-        return false;
-    if (!server->listen(m_options.address, m_options.port)) {
+    if (!m_options.certFile.isEmpty()) {
+        QSslConfiguration tls;
+        if (!readTls(m_options, &tls, error))
+            return false;
+        m_http->setTls(tls);
+    }
+    if (!m_http->listen(m_options.address, m_options.port)) {
         *error = QStringLiteral("%1 dinlenemiyor: %2")
-                     .arg(m_options.listenText(), server->errorString());
-        delete server;
+                     .arg(m_options.listenText(), m_http->errorString());
         return false;
     }
-    m_http->bind(server);
     WebOptions shown = m_options;
-    shown.port = server->serverPort();
+    shown.port = m_http->serverPort();
     ServiceCore::log(
         QStringLiteral("relo-web %1 başladı: %2://%3/, %4, %5, ayar dosyası %6")
             .arg(version(),
@@ -136,18 +109,18 @@ void WebServer::onFinished(int id, CommandQueue::Outcome outcome, const QString 
     const auto it = m_waiting.find(id);
     if (it == m_waiting.end())
         return;
-    const std::unique_ptr<HeldResponder> held = std::move(it->second);
+    const std::unique_ptr<HttpResponder> held = std::move(it->second);
     m_waiting.erase(it);
-    if (!held->socket)
+    if (!held->isOpen())
         return;
     switch (outcome) {
     case CommandQueue::Outcome::Sent:
-        return reply(held->responder, Status::Ok, JsonType, stateJson());
+        return reply(*held, Status::Ok, JsonType, stateJson());
     case CommandQueue::Outcome::NotSaved:
         // The frames went out: the state is what was sent.
-        return reply(held->responder, Status::Ok, JsonType, stateJson(false));
+        return reply(*held, Status::Ok, JsonType, stateJson(false));
     case CommandQueue::Outcome::PortFailed:
-        return replyError(held->responder, Status::ServiceUnavailable, error);
+        return replyError(*held, Status::ServiceUnavailable, error);
     }
 }
 
@@ -171,11 +144,8 @@ void WebServer::stop()
 // Once, when stopping: the changes under way are done, or the wait ran out.
 void WebServer::closeAll()
 {
-    for (const auto &[id, held] : m_waiting) {
-        if (held->socket)
-            replyError(held->responder, Status::ServiceUnavailable,
-                       QStringLiteral("relo-web durduruldu"));
-    }
+    for (const auto &[id, held] : m_waiting)
+        replyError(*held, Status::ServiceUnavailable, QStringLiteral("relo-web durduruldu"));
     m_waiting.clear();
     m_live->closeAll();
 }

@@ -13,13 +13,10 @@
 #include <memory>
 
 class QHostAddress;
-class QHttpServer;
-class QHttpServerRequest;
-class QTimer;
 
 namespace relo {
 
-class ConnectionGuard;
+class HttpServer;
 class LiveClients;
 class SerialPort;
 class ServiceCore;
@@ -61,25 +58,18 @@ Q_SIGNALS:
 private:
     enum class Route { Page, File, State, Channel, WholeMask, Live, Login, Missing };
 
-    // What the API's routes read of a request, kept while its password waits.
-    struct ApiCall
-    {
-        Route route;
-        QString arg;
-        QString text;    // "PUT /api/mask"
-        QByteArray body; // trimmed
-        QString from;
-    };
-
     // webapi.cpp: the routes.
-    void serve(Route route, const QString &arg, const QHttpServerRequest &request,
-               QHttpServerResponder &&responder);
-    void serveApi(const ApiCall &call, QHttpServerResponder &&responder);
-    void serveFile(const QString &name, QHttpServerResponder &responder);
-    void login(const QHttpServerRequest &request, QHttpServerResponder &&responder);
-    void refuse(QHttpServerResponder &responder, GuessGuard::Verdict verdict, int retryAfterS);
-    void change(const QString &what, const MaskChange &change, const QString &from,
-                QHttpServerResponder &&responder);
+    static Route route(const QString &path, QString *arg);
+    void serve(const HttpRequest &request, HttpResponder &&responder);
+    void serveApi(Route route, const QString &arg, const HttpRequest &request,
+                  HttpResponder &&responder);
+    void serveFile(const QString &name, HttpResponder &responder);
+    void login(const HttpRequest &request, HttpResponder &&responder);
+    void refuse(HttpResponder &responder, GuessGuard::Verdict verdict, int retryAfterS);
+    void change(const QString &what, const MaskChange &change, const HttpRequest &request,
+                HttpResponder &&responder);
+    // A request refused before it was read whole.
+    static void refuseUnread(HttpResponder &responder, Status status);
 
     // webserver.cpp: the answers to changes, the end.
     void onFinished(int id, CommandQueue::Outcome outcome, const QString &error);
@@ -89,11 +79,10 @@ private:
     const WebOptions m_options;
     Access m_access;
     ServiceCore *const m_core;
-    QHttpServer *const m_http;
-    ConnectionGuard *const m_guard;
+    HttpServer *const m_http;
     LiveClients *const m_live;
 
-    std::map<int, std::unique_ptr<HeldResponder>> m_waiting; // by queue id
+    std::map<int, std::unique_ptr<HttpResponder>> m_waiting; // by queue id
 };
 
 } // namespace relo

@@ -78,8 +78,8 @@ M.update({
  "M51": ("web/liveclients.cpp", "if (!m_access->sameOrigin(socket->origin().toUtf8(), host, {}))", "if (false)", "relo-web: WebSocket accepted from any origin"),
  "M52": ("core/servicecore.cpp", 'if (payload == "ON" || payload == "1")', 'if (payload == "ON")', "services: payload 1 refused (relo-web: body of PUT /api/channels/<n>)"),
  "M53": ("web/access.cpp", "std::min(RefusalDelayMs << std::min(tries - 1, 10), MaxRefusalDelayMs)", "MaxRefusalDelayMs >> std::min(tries - 1, 10)", "relo-web: delay after a wrong password shrinks"),
- "M54": ("web/webserver.cpp", "return reply(held->responder, Status::Ok, JsonType, stateJson(false));", "return reply(held->responder, Status::Ok, JsonType, stateJson());", "relo-web: change sent but not saved answered without saved: false"),
- "M55": ("web/connectionguard.cpp", "            m_received = 0; // an answer went out: the next bytes are a new request\n", "", "relo-web: request-size count never restarts on a kept-alive connection"),
+ "M54": ("web/webserver.cpp", "return reply(*held, Status::Ok, JsonType, stateJson(false));", "return reply(*held, Status::Ok, JsonType, stateJson());", "relo-web: change sent but not saved answered without saved: false"),
+ "M55": ("web/httpconnection.cpp", "    m_timer->start(IdleMs);\n    QMetaObject::invokeMethod(this, &HttpConnection::process, Qt::QueuedConnection);\n}\n\nvoid HttpConnection::onTimeout()", "    m_timer->start(IdleMs);\n}\n\nvoid HttpConnection::onTimeout()", "relo-web: a request already received behind an answered one is never read (kept-alive pipelining stalls)"),
  "M56": ("web/access.cpp", "    if (!m_options.certFile.isEmpty())\n        cookie += \"; Secure\";", "    if (m_options.certFile.isEmpty())\n        cookie += \"; Secure\";", "relo-web: cookie Secure flag the wrong way round"),
  "M57": ("core/commandqueue.cpp", "    m_poll->stop();\n    report(ids, Outcome::PortFailed, error);", "    m_poll->stop();\n    report(ids, Outcome::NotSaved, error);", "queue: a stalled sender ahead ends the waiting changes as not saved"),
  "M58": ("core/commandqueue.cpp", "    return QByteArray::number(file.size()) + ':' +\n           QByteArray::number(file.lastModified().toMSecsSinceEpoch());", "    return QByteArray::number(file.size());", "queue: unsaved-mask stamp misses an edit of the same size"),
@@ -153,4 +153,20 @@ M.update({
  "P27k": ("web/liveclients.cpp", "else if (verdict == GuessGuard::Verdict::Right)", "else if (verdict != GuessGuard::Verdict::Refused)", "relo-web: a wrong password opens the WebSocket"),
  "P27m": ("web/guessguard.cpp", "if (entry.unlogged > 0 && now - entry.loggedAt >= LogEveryMs)", "if (false)", "relo-web: wrong passwords left out of the log are never written when no more come"),
  "P27l": ("web/guessguard.cpp", "    if (v4)\n        return QHostAddress(ipv4).toString();", "    if (v4 && client.protocol() == QAbstractSocket::IPv4Protocol)\n        return QHostAddress(ipv4).toString();", "relo-web: an IPv4-mapped IPv6 address counted apart from its IPv4 address"),
+})
+# relo-web's HTTP layer: its limits, deadlines, order and TLS (the WebSocket's
+# origin check is M51).
+M.update({
+ "W27a": ("web/httpserver.cpp", "fromAddress >= MaxPerAddress)", "fromAddress > MaxPerAddress)", "relo-web: one connection more per address than the cap"),
+ "W27b": ("web/httpconnection.cpp", "    if (!m_begun) {\n", "    if (true) {\n", "relo-web: the request deadline restarted by each byte (slow clients kept)"),
+ "W27c": ("web/httpconnection.cpp", "        if (m_request.body.size() + size > MaxBody) {", "        if (false) {", "relo-web: chunked body not held to the body limit"),
+ "W27d": ("web/httpconnection.cpp", "if (bad || lengths > 1 || encodings > 1", "if (bad || encodings > 1", "relo-web: two Content-Lengths accepted (the last one read)"),
+ "W27e": ("web/httpconnection.cpp", "    if (length > MaxBody) {", "    if (false) {", "relo-web: a body over the limit read before it is refused"),
+ "W27f": ("web/httpconnection.cpp", "    if (!m_head)\n        text += body;", "    text += body;", "relo-web: HEAD answered with the body"),
+ "W27g": ("web/httpconnection.cpp", "? !hasToken(connection, \"close\")", "? true", "relo-web: Connection: close ignored"),
+ "W27h": ("web/httpserver.cpp", "if (tls13 || (ephemeral && aead))", "if (tls13 || ephemeral || aead || !name.isEmpty())", "relo-web: TLS suites without forward secrecy offered"),
+ "W27i": ("web/httpserver.cpp", "        if (!secure->isEncrypted())\n            secure->abort();", "", "relo-web: a TLS handshake that never finishes holds its slot"),
+ "W27j": ("web/httpreply.cpp", "if (responder.isTls())", "if (false)", "relo-web: no Strict-Transport-Security over HTTPS"),
+ "W27l": ("web/httpserver.cpp", "m_open >= MaxConnections || ", "", "relo-web: no cap on all connections together"),
+ "W27k": ("web/access.cpp", "compare(\"Bearer \", Qt::CaseInsensitive)", "compare(\"Bearer \", Qt::CaseSensitive)", "relo-web: the Bearer scheme only in one case"),
 })
