@@ -21,11 +21,6 @@ using relo::KomutWindow;
 
 namespace {
 
-QByteArray ini(const QByteArray &portNumber, const QByteArray &portData)
-{
-    return "[RELO]\nPortNumber=" + portNumber + "\nPortData=" + portData + "\n";
-}
-
 template <typename T = QWidget> T *child(QWidget *window, const char *name)
 {
     return window->findChild<T *>(QLatin1String(name));
@@ -99,7 +94,7 @@ private Q_SLOTS:
         QFETCH(int, status);
 
         QTemporaryDir folder;
-        QVERIFY(writeFile(relo::settingsPath(folder.path()), ini("3", "129")));
+        QVERIFY(writeFile(relo::settingsPath(folder.path()), savedSettings(3, 129)));
         FakeSerialPort port;
         port.setPresent({3});
         KomutWindow window(command, folder.path(), &port);
@@ -159,14 +154,14 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("after"); // ayar.ini once "Kaydet" is pressed
         // "Kaydet" clicked, or Enter or Return wherever the focus is: on the list or on "Kaydet".
         QTest::addColumn<QString>("press");
-        const QByteArray cleared = ini("10", "0");
+        const QByteArray cleared = savedSettings(10, 0);
         QTest::newRow("fresh folder")
             << QByteArray() << QString() << "Com - 10" << cleared << "click";
         // The port in use keeps its outputs (PortData=9); a new one starts with all off.
         QTest::newRow("same port") << QByteArray("5.9") << "Com - 5"
-                                   << "Com - 5" << ini("5", "9") << "Enter on the list";
-        QTest::newRow("no port named")
-            << QByteArray("0") << QString() << "Com - 1" << ini("1", "9") << "Return on Kaydet";
+                                   << "Com - 5" << savedSettings(5, 9) << "Enter on the list";
+        QTest::newRow("no port named") << QByteArray("0") << QString() << "Com - 1"
+                                       << savedSettings(1, 9) << "Return on Kaydet";
         QTest::newRow("not listed")
             << QByteArray("3") << QString() << "Com - 10" << cleared << "Return on the list";
         QTest::newRow("folder gone")
@@ -184,7 +179,9 @@ private Q_SLOTS:
         QTemporaryDir temp;
         const QString folder = gone ? temp.filePath("gone") : temp.path();
         const QString path = relo::settingsPath(folder);
-        const QByteArray before = saved.isNull() || gone ? QByteArray() : ini(saved, "9");
+        const QByteArray before = saved.isNull() || gone
+                                      ? QByteArray()
+                                      : "[RELO]\nPortNumber=" + saved + "\nPortData=9\n";
         QVERIFY(before.isNull() || writeFile(path, before));
         FakeSerialPort port;
         port.setPresent({1, 2, 5, 10});
