@@ -276,10 +276,34 @@ private Q_SLOTS:
         QVERIFY(!panel.fake->isOpen());
     }
 
-    // Adapters (pseudo-terminals behind by-id links in a folder of the test's own)
-    // coming and going while idle rebuild the list, never while connected; the
-    // one connected carries the frames, and goes away as a pulled adapter does.
-    void realAdapters()
+    void realPseudoTerminal()
+    {
+        PseudoTerminal line;
+        QVERIFY2(line.open(), qPrintable(line.errorString()));
+        auto *port = new RealSerialPort; // port 1 is `line`, no other number has a device
+        port->setResolver([&](int n) {
+            return PortDevice{n == 1 ? line.slavePath() : QString(), {}};
+        });
+        Panel panel({}, port);
+        panel.choose("Com - 1", true);
+        panel.verifyState(true);
+        // Kept whole: the macros check their condition once more at the end.
+        QByteArray wire;
+        QTRY_VERIFY((wire += line.read(0)).contains(buildFrame(0)));
+        panel.toggle(3);
+        // The click's own byte at once, then the frames carry the new mask.
+        QTRY_VERIFY((wire += line.read(0)).contains(buildFrame(0) + '\x04' + buildFrame(4)));
+
+        // The far end goes away while connected, as a pulled USB adapter does.
+        line.close();
+        QTRY_COMPARE(panel.prompt->errors, 1);
+        panel.verifyState(false);
+        QCOMPARE(panel.entries(), QStringList());
+    }
+
+    // Adapters (pseudo-terminals behind by-id links in a folder of the test's
+    // own) coming and going while idle rebuild the list, never while connected.
+    void listFollowsDevices()
     {
         QTemporaryDir dir; // this suite's only user of the registry
         qputenv("RELO_SERIAL_DIR", QFile::encodeName(dir.path()));
@@ -297,19 +321,10 @@ private Q_SLOTS:
         QTRY_COMPARE(panel.entries(), (QStringList{"Com - 1", "Com - 2"}));
 
         panel.choose("Com - 2", true);
-        panel.verifyState(true);
-        // Kept whole: the macros check their condition once more at the end.
-        QByteArray wire;
-        QTRY_VERIFY((wire += b.read(0)).contains(buildFrame(0)));
-        panel.toggle(3);
-        // The click's own byte at once, then the frames carry the new mask.
-        QTRY_VERIFY((wire += b.read(0)).contains(buildFrame(0) + '\x04' + buildFrame(4)));
         QVERIFY(QFile::remove(byId + 'A') && changes.wait());
+        panel.verifyState(true);
         QCOMPARE(panel.entries(), (QStringList{"Com - 1", "Com - 2"}));
-
-        b.close();
-        QTRY_COMPARE(panel.prompt->errors, 1);
-        panel.verifyState(false);
+        panel.click("Command1");
         QVERIFY(QFile::remove(byId + 'B'));
         QTRY_COMPARE(panel.entries(), QStringList());
     }
