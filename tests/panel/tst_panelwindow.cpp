@@ -1,17 +1,16 @@
-#include "support/accessible.h"
+#include "core/portregistry.h"
+#include "dev/pseudoterminal.h"
+#include "link/realserialport.h"
+#include "link/transmitter.h"
+#include "panel/panelwidgets.h"
+#include "panel/panelwindow.h"
+#include "panel/prompt.h"
 #include "platform/devicewatcher.h"
 #include "support/fakeserialport.h"
 #include "support/modal.h"
-#include "panel/panelwidgets.h"
-#include "panel/panelwindow.h"
-#include "core/portregistry.h"
-#include "panel/prompt.h"
-#include "dev/pseudoterminal.h"
-#include "link/realserialport.h"
-#include "platform/stopsignals.h"
-#include "link/transmitter.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
@@ -23,7 +22,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -90,10 +88,16 @@ struct Panel
                      : QString();
     }
     // Types `keys`, as QKeySequence spells them ("Tab", "3", "Ctrl+3", "Num+3"), at
-    // the focused control; "held4": 4 held down, so that it repeats twice.
+    // the focused control; "held4": 4 held down, so that it repeats twice; "click3",
+    // "dclick3": switch 3 clicked, double-clicked.
     void type(const QString &keys) const
     {
         for (const QString &key : keys.split(u' ')) {
+            if (key.contains("click")) {
+                const int channel = key.back().digitValue();
+                key.startsWith(u'd') ? doubleClick(channel) : toggle(channel);
+                continue;
+            }
             QWidget *target =
                 QApplication::focusWidget() ? QApplication::focusWidget() : window.get();
             const bool held = key.startsWith("held");
@@ -137,7 +141,7 @@ struct Panel
         QTest::keyClick(combo()->view(), Qt::Key_Return);
     }
 
-    // The mask, and every switch's caption and picture, as `mask` says.
+    // The mask, and every switch's caption, picture and checked state, as `mask` says.
     void verifyMask(int mask) const
     {
         QCOMPARE(int(window->mask()), mask);
@@ -146,6 +150,8 @@ struct Panel
             QCOMPARE(caption(channel)->text(),
                      QString::number(channel) + (on ? " - (1)" : " - (0)"));
             QCOMPARE(picture("Image1", channel), picture(on ? "Image3" : "Image2"));
+            QCOMPARE(bool(QAccessible::queryAccessibleInterface(caption(channel))->state().checked),
+                     on);
         }
     }
 
@@ -158,23 +164,10 @@ struct Panel
         QCOMPARE(child("Frame2")->isEnabled(), connected);
         QCOMPARE(child<Lamp>("Shape1")->fillColor(),
                  connected ? QColor(Qt::blue) : window->palette().color(QPalette::Base));
-        // Read out as it shows; the window by its title, the rest by what they say.
-        QCOMPARE(accessibleSummary(child("Shape1")),
-                 connected ? "StaticText|Bağlı|" : "StaticText|Bağlı değil|");
-        QCOMPARE(accessibleSummary(window.get()), "Client|" + window->windowTitle() + '|');
-        QCOMPARE(accessibleSummary(child("Label2")),
-                 connected ? "Link|Hakkında|" : "Link|Hakkında|disabled");
+        // The link lamp is read out as it shows.
+        QCOMPARE(QAccessible::queryAccessibleInterface(child("Shape1"))->text(QAccessible::Name),
+                 connected ? "Bağlı" : "Bağlı değil");
         QCOMPARE(transmitter()->isActive(), connected);
-    }
-
-    // A real port on `line` for port 1; no other number has a device.
-    static RealSerialPort *onLine(const PseudoTerminal &line)
-    {
-        auto *port = new RealSerialPort;
-        port->setResolver([path = line.slavePath()](int n) {
-            return PortDevice{n == 1 ? path : QString(), {}};
-        });
-        return port;
     }
 
     FakeSerialPort *const fake;
@@ -191,48 +184,41 @@ private Q_SLOTS:
     void startup()
     {
         Panel panel({11, 10, 2});
-        QCOMPARE(panel.window->windowTitle(), "RELO    Ver. " + relo::PanelWindow::version());
-        // No display name, which Qt would append to every title ("Port Aç — ...").
-        QCOMPARE(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
-        QVERIFY(!panel.window->windowIcon().isNull()); // the resources are linked in
-        QVERIFY(panel.picture("Image2") != panel.picture("Image3"));
-
+        QVERIFY(panel.picture("Image2") != panel.picture("Image3")); // the resources are linked in
         QCOMPARE(panel.entries(), (QStringList{"Com - 2", "Com - 10"}));
         QCOMPARE(panel.combo()->currentIndex(), -1);
-        QCOMPARE(panel.prompt->asked, 0); // filling the list is no choice
         panel.verifyState(false);
-
-        // Clicks while Idle reach neither the switches nor "Hakkında".
-        for (int channel = 1; channel <= 8; ++channel)
-            panel.toggle(channel);
-        panel.click("Label2");
-        QCOMPARE(panel.caption(8)->text(), QStringLiteral("8 - (0)"));
-        QCOMPARE(int(panel.window->mask()), 0);
-        QCOMPARE(panel.prompt->abouts, 0);
-        QVERIFY(panel.fake->writes().isEmpty());
-        panel.choose("Com - 2", true); // once connected the same click does reach it
-        panel.click("Label2");
-        QCOMPARE(panel.prompt->abouts, 1);
+        // Filling the list, or setting it from code, is no choice; picking the shown entry is.
+        panel.combo()->setCurrentIndex(0);
+        QCOMPARE(panel.prompt->asked, 0);
+        panel.choose("Com - 2", false);
+        QCOMPARE(panel.prompt->asked, 1);
     }
 
-    void choiceWithoutConnection_data()
+    // A choice that ends without a connection, or a connection lost; the list is rescanned.
+    void noConnection_data()
     {
         QTest::addColumn<bool>("answer");
         QTest::addColumn<QList<int>>("present"); // once the list shows 1 and 3
         QTest::addColumn<int>("busy");
-        QTest::addColumn<QStringList>("entries"); // rescanned
+        QTest::addColumn<int>("lost"); // once connected: 0 no, 1 during a frame, 2 on a click
+        QTest::addColumn<QStringList>("entries");
         const QStringList all{"Com - 1", "Com - 2", "Com - 3"};
-        QTest::newRow("Hayır") << false << QList<int>{1, 2, 3} << 0 << all;
-        QTest::newRow("busy") << true << QList<int>{1, 2, 3} << 3 << all.mid(0, 2);
+        QTest::newRow("Hayır") << false << QList<int>{1, 2, 3} << 0 << 0 << all;
+        QTest::newRow("busy") << true << QList<int>{1, 2, 3} << 3 << 0 << all.mid(0, 2);
         QTest::newRow("unplugged while the list is open")
-            << true << QList<int>{1, 2} << 0 << all.mid(0, 2);
+            << true << QList<int>{1, 2} << 0 << 0 << all.mid(0, 2);
+        QTest::newRow("lost during a frame") << true << QList<int>{1, 3} << 0 << 1 << all.mid(0, 1);
+        QTest::newRow("lost writing the mask byte")
+            << true << QList<int>{1, 3} << 0 << 2 << all.mid(0, 1);
     }
 
-    void choiceWithoutConnection()
+    void noConnection()
     {
         QFETCH(bool, answer);
         QFETCH(QList<int>, present);
         QFETCH(int, busy);
+        QFETCH(int, lost);
         QFETCH(QStringList, entries);
         Panel panel({1});
         panel.fake->setPresent({1, 3}); // plugged in later: opening the list shows it
@@ -240,16 +226,22 @@ private Q_SLOTS:
             panel.fake->setPresent(present);
             panel.fake->setBusy(busy);
         });
-        QCOMPARE(panel.prompt->errors, answer ? 1 : 0); // "Port Hata..."
+        if (lost) {
+            QVERIFY(panel.window->isConnected());
+            panel.fake->setPresent({1});
+            panel.fake->unplug();
+            if (lost == 2)
+                panel.toggle(4);
+        }
+        QTRY_COMPARE(panel.prompt->errors, answer ? 1 : 0); // "Port Hata..."
         panel.verifyState(false);
         QCOMPARE(panel.entries(), entries);
-        QVERIFY(panel.fake->writes().isEmpty());
-
-        // Setting the list from code is no choice; picking the shown entry again is.
-        panel.combo()->setCurrentIndex(0);
-        QCOMPARE(panel.prompt->asked, 1);
-        panel.choose("Com - 1", false);
-        QCOMPARE(panel.prompt->asked, 2);
+        const QStringList calls = panel.fake->calls();
+        QCOMPARE(calls.contains("send failed"), lost > 0);
+        for (const QString &call : calls.mid(calls.indexOf("send failed") + 1))
+            QVERIFY2(!call.startsWith("send"), qPrintable(call)); // nothing written after
+        QCoreApplication::processEvents();
+        QCOMPARE(panel.prompt->errors, answer ? 1 : 0); // one message for one failure
     }
 
     void connectDisconnectReconnectClose()
@@ -268,8 +260,6 @@ private Q_SLOTS:
         QCOMPARE(panel.entries(), (QStringList{"Com - 1", "Com - 4"})); // released, then rescanned
         QCOMPARE(panel.child<Lamp>("Shape2")->fillColor(),
                  panel.window->palette().color(QPalette::Base));
-        QCOMPARE(panel.caption(5)->text(), QStringLiteral("5 - (1)"));
-        QCOMPARE(panel.picture("Image1", 5), panel.picture("Image3"));
 
         panel.choose("Com - 4", true, [&] { panel.fake->clearLog(); });
         QTRY_VERIFY(!panel.fake->writes().isEmpty());
@@ -279,32 +269,36 @@ private Q_SLOTS:
         QVERIFY(panel.window->close()); // releases the port
         QCOMPARE(panel.fake->calls(), (QStringList{"rts 0", "close"}));
         QVERIFY(!panel.transmitter()->isActive());
+        // Stopped while "Port Aç" asked: the late answer connects nothing.
+        panel.window->shutDown();
+        panel.prompt->answers << true;
+        Q_EMIT panel.combo()->activated(0);
+        QVERIFY(!panel.fake->isOpen());
     }
 
     void realPseudoTerminal()
     {
         PseudoTerminal line;
         QVERIFY2(line.open(), qPrintable(line.errorString()));
-        Panel panel({}, Panel::onLine(line));
-        QCOMPARE(panel.entries(), QStringList{"Com - 1"});
+        auto *port = new RealSerialPort; // port 1 is `line`, no other number has a device
+        port->setResolver([&](int n) {
+            return PortDevice{n == 1 ? line.slavePath() : QString(), {}};
+        });
+        Panel panel({}, port);
         panel.choose("Com - 1", true);
         panel.verifyState(true);
-
         // Kept whole: the macros check their condition once more at the end.
         QByteArray wire;
         QTRY_VERIFY((wire += line.read(0)).contains(buildFrame(0)));
         panel.toggle(3);
         // The click's own byte at once, then the frames carry the new mask.
         QTRY_VERIFY((wire += line.read(0)).contains(buildFrame(0) + '\x04' + buildFrame(4)));
-        QCOMPARE(panel.prompt->errors, 0);
 
         // The far end goes away while connected, as a pulled USB adapter does.
         line.close();
         QTRY_COMPARE(panel.prompt->errors, 1);
         panel.verifyState(false);
         QCOMPARE(panel.entries(), QStringList());
-        panel.toggle(5); // the switches are out of reach again
-        QCOMPARE(panel.prompt->errors, 1);
     }
 
     // Adapters (pseudo-terminals behind by-id links in a folder of the test's
@@ -325,7 +319,6 @@ private Q_SLOTS:
         QTRY_COMPARE(panel.entries(), QStringList{"Com - 1"});
         QVERIFY(QFile::link(b.slavePath(), byId + 'B')); // by-id itself is watched now
         QTRY_COMPARE(panel.entries(), (QStringList{"Com - 1", "Com - 2"}));
-        QCOMPARE(panel.prompt->asked, 0);
 
         panel.choose("Com - 2", true);
         QVERIFY(QFile::remove(byId + 'A') && changes.wait());
@@ -336,94 +329,28 @@ private Q_SLOTS:
         QTRY_COMPARE(panel.entries(), QStringList());
     }
 
-    // A request to stop lets go of the port and its lock file for good.
-    void stopRequest()
-    {
-        PseudoTerminal line;
-        QVERIFY2(line.open(), qPrintable(line.errorString()));
-        RealSerialPort *const port = Panel::onLine(line);
-        Panel panel({}, port);
-        QVERIFY(platform::StopSignals::install());
-        platform::StopSignals stopSignals;
-        connect(&stopSignals, &platform::StopSignals::stopRequested, panel.window.get(),
-                &PanelWindow::shutDown);
-        panel.choose("Com - 1", true);
-        const QString lock = lockFilePath(line.slavePath());
-        QVERIFY(QFile::exists(lock));
-        ::raise(SIGTERM);
-        QTRY_VERIFY(!panel.window->isVisible());
-        QVERIFY(!port->isOpen() && !panel.transmitter()->isActive() && !QFile::exists(lock));
-        // "Port Aç" answered after the request (its box was open) connects nothing.
-        panel.prompt->answers << true;
-        Q_EMIT panel.combo()->activated(0);
-        QVERIFY(!port->isOpen());
-    }
-
-    void switches_data()
-    {
-        QTest::addColumn<QList<int>>("clicks"); // negative: double-clicked
-        QTest::addColumn<QByteArray>("bytes");  // written, one per click
-        QTest::newRow("3 twice") << QList<int>{3, 3} << QByteArray("\x04\0", 2);
-        QTest::newRow("1, 2, 8") << QList<int>{1, 2, 8} << QByteArray("\x01\x03\x83");
-        QTest::newRow("3 double-clicked, 3") << QList<int>{-3, 3} << QByteArray("\x04\0", 2);
-    }
-
-    void switches()
-    {
-        QFETCH(QList<int>, clicks);
-        QFETCH(QByteArray, bytes);
-        Panel panel({1});
-        panel.choose("Com - 1", true);
-        for (int channel : clicks)
-            channel > 0 ? panel.toggle(channel) : panel.doubleClick(-channel);
-        QCOMPARE(panel.flips(), bytes);
-        panel.verifyMask(static_cast<quint8>(bytes.back()));
-    }
-
-    void portLost_data()
-    {
-        QTest::addColumn<bool>("onClick");
-        QTest::newRow("during a frame") << false;
-        QTest::newRow("writing the mask byte") << true;
-    }
-
-    void portLost()
-    {
-        QFETCH(bool, onClick);
-        Panel panel({1, 2});
-        panel.choose("Com - 2", true);
-        panel.fake->setPresent({1});
-        panel.fake->unplug();
-        if (onClick)
-            panel.toggle(4);
-        QTRY_COMPARE(panel.prompt->errors, 1);
-        panel.verifyState(false);
-        QCOMPARE(panel.entries(), QStringList{"Com - 1"});
-        const QStringList calls = panel.fake->calls();
-        QVERIFY(calls.contains("send failed"));
-        for (const QString &call : calls.mid(calls.indexOf("send failed") + 1))
-            QVERIFY2(!call.startsWith("send"), qPrintable(call)); // nothing written after
-        QCoreApplication::processEvents();
-        QCOMPARE(panel.prompt->errors, 1); // one message for one failure
-    }
-
+    // Keys, and clicks on the switches' captions.
     void keyboard_data()
     {
         QTest::addColumn<bool>("connect");
         QTest::addColumn<QString>("keys");
         QTest::addColumn<QByteArray>("bytes"); // written, one per flip
-        QTest::addColumn<QString>("focus");    // at the end
+        QTest::addColumn<QString>("focus");    // at the end; null: not checked
+        const QString eightTabs = "Tab Tab Tab Tab Tab Tab Tab Tab";
         QTest::newRow("Space on 3") << true << "Tab Tab Space" << QByteArray("\x04") << "Çıkış 3";
-        QTest::newRow("Return, Enter on 3")
-            << true << "Tab Tab Return Enter" << QByteArray("\x04\0", 2) << "Çıkış 3";
         QTest::newRow("digits") << true << "1 8 Num+2 1" << QByteArray("\x01\x81\x83\x82")
                                 << "Çıkış 1";
-        QTest::newRow("on Bağlantıyı Kes") << true << "Tab Tab Tab Tab Tab Tab Tab Tab 5"
-                                           << QByteArray("\x10") << "Bağlantıyı Kes";
-        QTest::newRow("held down") << true << "held4 Space" << QByteArray("\x08\x09") << "Çıkış 1";
+        QTest::newRow("held down")
+            << true << "held4 heldSpace" << QByteArray("\x08\x09") << "Çıkış 1";
         QTest::newRow("no channel") << true << "0 9 Ctrl+3" << QByteArray() << "Çıkış 1";
+        QTest::newRow("clicks") << true << "click3 dclick3 click3" << QByteArray("\x04\0\x04", 3)
+                                << QString();
+        QTest::newRow("on Bağlantıyı Kes")
+            << true << eightTabs + " 5" << QByteArray("\x10") << "Bağlantıyı Kes";
+        QTest::newRow("Hakkında") << true << eightTabs + " Tab Return" << QByteArray()
+                                  << "Hakkında";
         QTest::newRow("after Bağlantıyı Kes")
-            << true << "Tab Tab Tab Tab Tab Tab Tab Tab Space 3" << QByteArray() << "";
+            << true << eightTabs + " Space 3" << QByteArray() << "";
         QTest::newRow("disconnected") << false << "3 Tab 5 Return" << QByteArray() << "";
     }
 
@@ -441,46 +368,10 @@ private Q_SLOTS:
         }
         panel.type(keys);
         QCOMPARE(panel.flips(), bytes);
-        QCOMPARE(panel.focused(), connect ? focus : QStringLiteral("Seri Port Ayar"));
-        // Each flip as a click does it; assistive technology reads the same state.
-        const int mask = bytes.isEmpty() ? 0 : quint8(bytes.back());
-        panel.verifyMask(mask);
-        for (int channel = 1; channel <= 8; ++channel) {
-            const bool on = mask & (1 << (channel - 1));
-            QCOMPARE(accessibleSummary(panel.caption(channel)),
-                     QStringLiteral("Button|Çıkış %1|checkable%2%3%4")
-                         .arg(channel)
-                         .arg(on ? " checked" : "")
-                         .arg(connect && focus.endsWith(QString::number(channel)) ? " focused" : "")
-                         .arg(panel.window->isConnected() ? "" : " disabled"));
-        }
-    }
-
-    void tabOrder()
-    {
-        Panel panel({1});
-        QVERIFY(QTest::qWaitForWindowActive(panel.window.get()));
-        panel.type("Tab");
-        QCOMPARE(QApplication::focusWidget(), panel.combo()); // the only control while idle
-        panel.choose("Com - 1", true);
-        QLabel *const third = panel.caption(3);
-        const QImage plain = third->grab().toImage();
-        QStringList order;
-        for (int i = 0; i < 11; ++i) {
-            panel.type("Tab");
-            order << panel.focused();
-            if (i == 1) // the focus frame shows on the focused switch only
-                QVERIFY(third->grab().toImage() != plain);
-        }
-        QCOMPARE(order,
-                 (QStringList{"Çıkış 2", "Çıkış 3", "Çıkış 4", "Çıkış 5", "Çıkış 6", "Çıkış 7",
-                              "Çıkış 8", "Bağlantıyı Kes", "Hakkında", "Çıkış 1", "Çıkış 2"}));
-        QCOMPARE(third->grab().toImage(), plain);
-        // "Hakkında" opens from the keyboard too.
-        QTest::keyClick(panel.window.get(), Qt::Key_Backtab);
-        QTest::keyClick(panel.window.get(), Qt::Key_Backtab);
-        panel.type("Return");
-        QCOMPARE(panel.prompt->abouts, 1);
+        if (!focus.isNull()) // where the clicks leave it is up to the desktop
+            QCOMPARE(panel.focused(), connect ? focus : QStringLiteral("Seri Port Ayar"));
+        QCOMPARE(panel.prompt->abouts, focus == "Hakkında" ? 1 : 0);
+        panel.verifyMask(bytes.isEmpty() ? 0 : quint8(bytes.back()));
     }
 
     void messageBoxes()
