@@ -114,18 +114,18 @@ modes=$(stat -c '%a %G' "$work/state/ayar.ini" "$work/run/kuyruk" "$work/run/kuy
 [ "$modes" = "664 $group 2775 $group 664 $group " ] || fail "izinler: $modes"
 [ ! -e "$work/state/.ayar.ini.kuyruk" ] || fail "ikinci bir kuyruk"
 
-# A link planted in place of ayar.ini, or a file of someone outside the group,
-# is neither used nor replaced, and the program says why.
+# A link planted in place of ayar.ini (to a file the group could use as it is),
+# or a file of someone outside the group, is neither used nor replaced, and the
+# program says which: "PLANT=WHY".
 before=$(cat "$work/state/ayar.ini")
 mv "$work/state/ayar.ini" "$work/saved"
-echo gizli >"$work/target" && chmod 666 "$work/target"
-for plant in "ln -s $work/target" "install -o $outsider -m 644 $work/target"; do
-    $plant "$work/state/ayar.ini"
+echo gizli >"$work/target" && chown "$A:$group" "$work/target" && chmod 664 "$work/target"
+for plant in "ln -s $work/target=sembolik bağ" "install -o $outsider -m 644 $work/target=grubunun dışından"; do
+    ${plant%=*} "$work/state/ayar.ini"
     status=0
     as "$B" "$work/install/RELOKomut" --set-port 2 2>"$work/err" || status=$?
-    [ $status -eq 3 ] && grep -q 'sembolik bağ\|grubunun dışından' "$work/err" ||
-        fail "$plant: çıkış $status, $(cat "$work/err")"
-    [ "$(cat "$work/target")" = gizli ] || fail "$plant: izlendi"
+    [ $status -eq 3 ] && grep -q "${plant#*=}" "$work/err" || fail "${plant%=*}: çıkış $status, $(cat "$work/err")"
+    [ "$(cat "$work/target")" = gizli ] || fail "${plant%=*}: izlendi"
     rm "$work/state/ayar.ini"
 done
 mv "$work/saved" "$work/state/ayar.ini"
