@@ -3,17 +3,11 @@
 #include "support/programs.h"
 #include "core/settingsfile.h"
 
-#include <QTest>
 
 QString ServiceProcess::readLog()
 {
     log += QString::fromUtf8(process->readAllStandardError());
     return log;
-}
-
-bool ServiceProcess::waitForLog(const QString &text, int waitMs)
-{
-    return QTest::qWaitFor([&] { return readLog().contains(text); }, waitMs);
 }
 
 bool ServiceProcess::stop(int waitMs)

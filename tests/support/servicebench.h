@@ -20,8 +20,6 @@ struct ServiceProcess
     QString log; // standard error so far
 
     QString readLog();
-    // Waits until standard error holds `text`.
-    bool waitForLog(const QString &text, int waitMs = 20000);
     // As systemctl stop does: SIGTERM, and the end within `waitMs`.
     bool stop(int waitMs = 20000);
 };
