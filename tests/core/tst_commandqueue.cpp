@@ -3,9 +3,9 @@
 
 #include "core/batch.h"
 #include "core/commandqueue.h"
+#include "core/settingsfile.h"
 #include "support/fakeserialport.h"
 #include "support/programs.h"
-#include "core/settingsfile.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -22,7 +22,6 @@ private Q_SLOTS:
     void orderOfMaking_data();
     void orderOfMaking();
     void stalledSender();
-    void unsavedMask();
 };
 
 // Tickets as "channels:states" in order; the batch as the indexes it takes.
@@ -34,8 +33,8 @@ void TestCommandQueue::nextBatch_data()
     QTest::newRow("eight channels together")
         << QStringList{"1:1", "2:2", "4:4", "8:8", "16:16", "32:32", "64:64", "128:128"}
         << QList<int>{0, 1, 2, 3, 4, 5, 6, 7};
-    QTest::newRow("a pulse: off waits") << QStringList{"4:4", "4:0"} << QList<int>{0};
-    QTest::newRow("later ones still go") << QStringList{"4:4", "4:0", "8:8"} << QList<int>{0, 2};
+    QTest::newRow("a pulse: off waits, later ones go")
+        << QStringList{"4:4", "4:0", "8:8"} << QList<int>{0, 2};
     // A whole mask touches every channel: it goes alone, and nothing after it.
     QTest::newRow("whole mask first") << QStringList{"255:0", "1:1"} << QList<int>{0};
     QTest::newRow("whole mask later") << QStringList{"1:1", "255:0", "2:2"} << QList<int>{0};
@@ -58,7 +57,9 @@ void TestCommandQueue::nextBatch()
 
 // A change joins the queue by the time it was made, not by when its process got
 // to join: a RELOKomut that started first but took longer to start up still goes
-// first, and the other process sends it and tells it how it went.
+// first, and the other process sends it and tells it how it went. The mask a
+// batch could not save stands for as long as ayar.ini is the file it was meant
+// for: an edit of the same size ends it.
 void TestCommandQueue::orderOfMaking_data()
 {
     QTest::addColumn<bool>("saved");
@@ -71,8 +72,9 @@ void TestCommandQueue::orderOfMaking()
 {
     QFETCH(bool, saved);
     QTemporaryDir dir;
-    QVERIFY(writeFile(relo::settingsPath(dir.path()),
-                      savedSettings(3, 0) + (saved ? QByteArray() : QByteArray(2 << 20, 'x'))));
+    const QString ini = relo::settingsPath(dir.path());
+    QVERIFY(
+        writeFile(ini, savedSettings(3, 0) + (saved ? QByteArray() : QByteArray(2 << 20, 'x'))));
     FakeSerialPort firstPort;
     FakeSerialPort secondPort;
     firstPort.setPresent({1, 3});
@@ -89,6 +91,15 @@ void TestCommandQueue::orderOfMaking()
     QCOMPARE(madeFirstDone.at(0).at(1).value<relo::CommandQueue::Outcome>(),
              saved ? relo::CommandQueue::Outcome::Sent : relo::CommandQueue::Outcome::NotSaved);
     QCOMPARE(relo::readSetting(dir.path(), relo::PortDataKey), saved ? "4" : "");
+    QCOMPARE(joinedFirst.savedMask(), relo::Mask(4));
+    if (saved)
+        return;
+    QFile file(ini);
+    QVERIFY(file.open(QIODevice::ReadWrite) && file.write("y") == 1 && file.flush());
+    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5),
+                             QFileDevice::FileModificationTime));
+    file.close();
+    QCOMPARE(joinedFirst.savedMask(), relo::Mask(0));
 }
 
 // A sender ahead that holds its turn and shows no progress: the changes waiting
@@ -113,29 +124,6 @@ void TestCommandQueue::stalledSender()
     QCOMPARE(done.at(0).at(1).value<relo::CommandQueue::Outcome>(),
              relo::CommandQueue::Outcome::PortFailed);
     QVERIFY(behindPort.writes().isEmpty());
-}
-
-// The mask a batch could not save stands for as long as ayar.ini is the file it
-// was meant for: an edit of the same size ends it.
-void TestCommandQueue::unsavedMask()
-{
-    QTemporaryDir dir;
-    const QString ini = relo::settingsPath(dir.path());
-    // Too large to be ayar.ini: neither read (port 1, mask 0) nor written.
-    QVERIFY(writeFile(ini, savedSettings(3, 0) + QByteArray(2 << 20, 'x')));
-    FakeSerialPort port;
-    port.setPresent({1});
-    relo::CommandQueue queue(&port, dir.path());
-    QSignalSpy done(&queue, &relo::CommandQueue::finished);
-    queue.submit({relo::channelBit(3), relo::channelBit(3)});
-    QVERIFY(done.wait(10000));
-    QCOMPARE(queue.savedMask(), relo::Mask(4));
-    QFile file(ini);
-    QVERIFY(file.open(QIODevice::ReadWrite) && file.write("y") == 1 && file.flush());
-    QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(5),
-                             QFileDevice::FileModificationTime));
-    file.close();
-    QCOMPARE(queue.savedMask(), relo::Mask(0));
 }
 
 QTEST_GUILESS_MAIN(TestCommandQueue)

@@ -1,10 +1,10 @@
 // The network services' shared rules, in-process: the option reader every
 // service's command line goes through, and the payloads that switch outputs.
 
-#include "support/programs.h"
 #include "core/servicecore.h"
 #include "core/serviceoptions.h"
 #include "core/settingsfolder.h"
+#include "support/programs.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -103,18 +103,16 @@ void TestServiceOptions::payloads_data()
     QTest::addColumn<int>("channels"); // -1: refused
     QTest::addColumn<int>("states");
 
-    QTest::newRow("ON") << "3" << QByteArray("ON") << 4 << 4;
-    QTest::newRow("1") << "3" << QByteArray("1") << 4 << 4;
-    QTest::newRow("OFF") << "8" << QByteArray("OFF") << 128 << 0;
-    QTest::newRow("0") << "1" << QByteArray("0") << 1 << 0;
-    QTest::newRow("lower case") << "3" << QByteArray("on") << -1 << 0;
-    QTest::newRow("channel 9") << "9" << QByteArray("ON") << -1 << 0;
-    QTest::newRow("channel 03") << "03" << QByteArray("ON") << -1 << 0;
-    QTest::newRow("mask 255") << "mask" << QByteArray("255") << 255 << 255;
-    QTest::newRow("mask 256") << "mask" << QByteArray("256") << -1 << 0;
-    QTest::newRow("mask 0012") << "mask" << QByteArray("0012") << -1 << 0;
-    QTest::newRow("mask blank") << "mask" << QByteArray(" 12") << -1 << 0;
-    QTest::newRow("mask huge") << "mask" << QByteArray(100000, '1') << -1 << 0;
+    const QList<std::tuple<const char *, QByteArray, int, int>> rows = {
+        {"3", "ON", 4, 4},      {"3", "1", 4, 4},
+        {"8", "OFF", 128, 0},   {"1", "0", 1, 0},
+        {"3", "on", -1, 0},     {"9", "ON", -1, 0},
+        {"03", "ON", -1, 0},    {"mask", "255", 255, 255},
+        {"mask", "256", -1, 0}, {"mask", "0012", -1, 0},
+        {"mask", " 12", -1, 0}, {"mask", QByteArray(100000, '1'), -1, 0}};
+    for (const auto &[target, payload, channels, states] : rows)
+        QTest::addRow("%s %s", target, payload.left(12).constData())
+            << QString(target) << payload << channels << states;
 }
 
 void TestServiceOptions::payloads()
