@@ -40,8 +40,8 @@ class Server:
         return os.path.join(self.folder, name)
 
     def start(self, *args):
-        """Runs relo-web with `args` (on the port of the last run, if any);
-        whether it started. Either way self.log gathers what it prints."""
+        """Whether relo-web started with `args`, on the port of the last run if
+        any; either way self.log gathers what it prints."""
         self.log = ""
         self.process = subprocess.Popen(
             [self.path("relo-web"), "--listen", "127.0.0.1:%d" % self.port, *args],
@@ -71,7 +71,7 @@ class Server:
         return status
 
     def remove(self):
-        if self.process and self.process.poll() is None:
+        if self.process:
             self.stop()
         shutil.rmtree(self.folder, ignore_errors=True)
 
