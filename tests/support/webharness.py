@@ -46,7 +46,7 @@ class Server:
         self.process = subprocess.Popen(
             [self.path("relo-web"), "--listen", "127.0.0.1:%d" % self.port, *args],
             env=self.env, stderr=subprocess.PIPE, text=True)
-        started = threading.Event()
+        started, up = threading.Event(), []
 
         def read():
             for line in self.process.stderr:
@@ -54,13 +54,14 @@ class Server:
                 found = re.search(r"başladı: https?://127\.0\.0\.1:(\d+)/", line)
                 if found:
                     self.port = int(found.group(1))
+                    up.append(True)
                     started.set()
             started.set()
 
         self.reader = threading.Thread(target=read, daemon=True)
         self.reader.start()
         started.wait(WAIT)
-        return self.process.poll() is None
+        return bool(up)
 
     def stop(self):
         """relo-web's exit code, its whole log read."""
