@@ -4,224 +4,95 @@ with a password and no radio module (a change is answered 503 once the queue
 tried it), and raw sockets from several source addresses (127.0.0.0/8). Every
 case checks behaviour: the status, the order, whether the connection was
 closed, that a refused request never reached the queue (no "Komut:" line in
-the log), and that another client is still served.
+the log), and that another client is still served. Then password guessing
+from several addresses, as several clients would come from a home network,
+and password files anyone may read.
 
     tst_hostile.py BIN_DIR
 """
 import os
 import re
-import shutil
-import socket
 import ssl
 import subprocess
 import sys
-import tempfile
-import threading
 import time
+from concurrent.futures import ThreadPoolExecutor
 
-WAIT = 20
-PASSWORD = "gizli söz"
-HEAD_LIMIT = 16 * 1024
+from webharness import WAIT, Client, Server, ask, check, request
+
+PASSWORD = "gizli söz "  # a blank at its end, as a file's line may have
 PER_ADDRESS = 8
 DEADLINE = 10  # seconds for a whole request, and for a TLS handshake
 
-
-class Server:
-    def __init__(self, folder, env, port, extra=()):
-        self.log = ""
-        self.process = subprocess.Popen(
-            [os.path.join(folder, "relo-web"), "--listen", "127.0.0.1:%d" % port,
-             "--password-file", os.path.join(folder, "parola"), *extra],
-            env=env, stderr=subprocess.PIPE, text=True)
-        started = threading.Event()
-
-        def read():
-            for line in self.process.stderr:
-                self.log += line
-                if "başladı" in line:
-                    started.set()
-            started.set()
-
-        threading.Thread(target=read, daemon=True).start()
-        if not started.wait(WAIT) or self.process.poll() is not None:
-            raise RuntimeError("relo-web başlamadı:\n" + self.log)
-
-    def rss_kib(self):
-        with open("/proc/%d/status" % self.process.pid) as f:
-            return int(re.search(r"VmRSS:\s+(\d+)", f.read()).group(1))
-
-    def stop(self):
-        self.process.terminate()
-        return self.process.wait(WAIT)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-class Client:
-    """A raw connection from `source` (127.0.0.N)."""
-
-    def __init__(self, port, source="127.0.0.2", wrap=None):
-        self.sock = socket.socket()
-        self.sock.bind((source, 0))
-        self.sock.settimeout(WAIT)
-        self.sock.connect(("127.0.0.1", port))
-        if wrap:
-            self.sock = wrap.wrap_socket(self.sock)
-        self.data = b""
-
-    def send(self, data):
-        self.sock.sendall(data)
-
-    def _fill(self):
-        chunk = self.sock.recv(65536)
-        if not chunk:
-            raise EOFError
-        self.data += chunk
-
-    def answer(self, head=False):
-        """(status, headers in lower case, body) of the next answer."""
-        while b"\r\n\r\n" not in self.data:
-            self._fill()
-        top, self.data = self.data.split(b"\r\n\r\n", 1)
-        headers = top.decode("latin1").lower()
-        size = 0 if head else int(re.search(r"content-length: (\d+)", headers).group(1))
-        while len(self.data) < size:
-            self._fill()
-        body, self.data = self.data[:size], self.data[size:]
-        return int(headers[9:12]), headers, body
-
-    def closed(self, within=WAIT):
-        """Whether the server closes the connection within `within` seconds."""
-        self.sock.settimeout(within)
-        try:
-            while True:
-                chunk = self.sock.recv(65536)
-                if not chunk:
-                    return True
-                self.data += chunk
-        except (socket.timeout, TimeoutError):
-            return False
-        except OSError:
-            return True  # reset
-
-    def close(self):
-        self.sock.close()
-
-
-def request(method, path, body=b"", headers=(), auth=True):
-    text = "%s %s HTTP/1.1\r\nHost: 127.0.0.1\r\n" % (method, path)
-    if auth:
-        text += "Authorization: Bearer %s\r\n" % PASSWORD
-    for header in headers:
-        text += header + "\r\n"
-    if body or method in ("PUT", "POST"):
-        text += "Content-Length: %d\r\n" % len(body)
-    return text.encode() + b"\r\n" + body
-
-
-def check(condition, what):
-    if not condition:
-        raise AssertionError(what)
-
-
-def still_served(port, source="127.0.0.9"):
-    client = Client(port, source)
-    client.send(request("GET", "/api/state"))
-    status = client.answer()[0]
-    client.close()
-    check(status == 200, "another client is served (%d)" % status)
-
-
-# Each refused at once, answered, the connection closed, nothing queued.
+# Each refused at once, answered, the connection closed, nothing queued: a
+# PUT /api/mask with these headers and body.
+CHUNKED = b"Transfer-Encoding: chunked\r\n\r\n"
 REFUSED = [
-    ("huge Content-Length, no body sent",
-     b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 104857610\r\n\r\n", 413),
-    ("chunked over 1 KiB",
-     b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n"
-     b"300\r\n" + b"1" * 0x300 + b"\r\n300\r\n" + b"1" * 0x300 + b"\r\n", 413),
-    ("one chunk announcing 64 MiB",
-     b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n"
-     b"4000000\r\n", 413),
-    ("head over 16 KiB",
-     b"GET / HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + b"x" * (HEAD_LIMIT + 100), 431),
-    ("two Content-Lengths",
-     b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 1\r\n"
-     b"Content-Length: 3\r\n\r\n255", 400),
-    ("Content-Length and chunked",
-     b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 3\r\n"
-     b"Transfer-Encoding: chunked\r\n\r\n3\r\n255\r\n0\r\n\r\n", 400),
-    ("another encoding",
-     b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\nTransfer-Encoding: gzip\r\n\r\n", 400),
-    ("a signed length",
-     b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: +3\r\n\r\n255", 400),
+    ("huge Content-Length, no body sent", b"Content-Length: 104857610\r\n\r\n", 413),
+    ("chunked over 1 KiB", CHUNKED + (b"300\r\n" + b"1" * 0x300 + b"\r\n") * 2, 413),
+    ("one chunk announcing 64 MiB", CHUNKED + b"4000000\r\n", 413),
+    ("head over 16 KiB", b"X-Pad: " + b"x" * (16 * 1024 + 100), 431),
+    ("two Content-Lengths", b"Content-Length: 1\r\nContent-Length: 3\r\n\r\n255", 400),
+    ("Content-Length and chunked", b"Content-Length: 3\r\n" + CHUNKED + b"3\r\n255\r\n0\r\n\r\n",
+     400),
+    ("another encoding", b"Transfer-Encoding: gzip\r\n\r\n", 400),
+    ("a signed length", b"Content-Length: +3\r\n\r\n255", 400),
 ]
 
 
-def refused(server, port):
+def still_served(port, source="127.0.0.9"):
+    status = ask(port, request("GET", "/"), source)[0]
+    check(status == 200, "another client is served (%d)" % status)
+
+
+def refused(server):
     submitted = server.log.count("Komut:")
-    for name, raw, status in REFUSED:
-        client = Client(port)
+    for name, rest, status in REFUSED:
+        client = Client(server.port)
         # The password comes first, so a refusal is the layer's, not the guard's.
-        client.send(raw.replace(b"\r\n", b"\r\nAuthorization: Bearer " +
-                                PASSWORD.encode() + b"\r\n", 1))
+        client.send(b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
+                    PASSWORD.encode() + b"\r\n" + rest)
         got = client.answer()
         check(got[0] == status, "%s: %d, not %d" % (name, got[0], status))
-        check("connection: close" in got[1], name + ": Connection: close")
-        check(client.closed(), name + ": closed")
+        check("connection: close" in got[1] and client.closed(), name + ": closed")
         client.close()
     check(server.log.count("Komut:") == submitted, "a refused request reached the queue")
-    still_served(port)
+    still_served(server.port)
 
 
-def deadlines(port):
-    """A body that never comes and a head sent a byte a second are cut by the
-    request's deadline, not kept alive by each byte."""
-    results = {}
-
+def deadlines(pool, port):
+    """A body that never comes and a head sent a byte at a time are cut by the
+    request's deadline, not kept alive by each byte: (seconds, got 408) each."""
     def silent_body():
         client = Client(port, "127.0.0.3")
         client.send(b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 500\r\n\r\n")
         start = time.monotonic()
-        results["body"] = (client.answer()[0], client.closed(), time.monotonic() - start)
+        status = client.answer()[0]
+        return time.monotonic() - start, status == 408 and client.closed()
 
     def slow_head():
         client = Client(port, "127.0.0.4")
         start = time.monotonic()
-        head = b"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\n" + b"X-Slow: " + b"y" * 100
-        for byte in head[:3 * DEADLINE]:
+        for byte in b"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + b"y" * 100:
             try:
                 client.send(bytes([byte]))
             except OSError:
                 break
             if client.closed(within=0.5):
                 break
-        results["head"] = (time.monotonic() - start, b"408" in client.data)
+        return time.monotonic() - start, b"408" in client.data
 
-    threads = [threading.Thread(target=f) for f in (silent_body, slow_head)]
-    for thread in threads:
-        thread.start()
-    return threads, results
+    return [pool.submit(f) for f in (silent_body, slow_head)]
 
 
-def per_address(port):
-    """The ninth connection from one address is closed at once; another
-    address is served all the while."""
+def caps(port):
+    """The ninth connection from one address is closed at once while another
+    address is served; with eight addresses at their cap, a ninth gets nothing."""
     held = [Client(port, "127.0.0.5") for _ in range(PER_ADDRESS)]
-    extra = Client(port, "127.0.0.5")
-    check(extra.closed(within=5), "connection over the cap closed")
+    check(Client(port, "127.0.0.5").closed(within=5), "connection over the cap closed")
     still_served(port, "127.0.0.6")
     check(not held[0].closed(within=0.2), "those under the cap stay open")
-    for client in held + [extra]:
-        client.close()
-
-
-def total(port):
-    """With eight addresses at their cap, a ninth address gets nothing."""
-    held = [Client(port, "127.0.1.%d" % (i // PER_ADDRESS + 1)) for i in range(64)]
+    held += [Client(port, "127.0.1.%d" % (i // PER_ADDRESS + 1)) for i in range(64 - 8)]
     check(Client(port, "127.0.1.9").closed(within=5), "the 65th connection closed")
     for client in held:
         client.close()
@@ -231,24 +102,26 @@ def http(port):
     # Pipelined: answers in request order, the PUT's (answered once the queue
     # tried it) holding the GETs behind it.
     client = Client(port)
-    client.send(request("PUT", "/api/channels/8", b"OFF") + request("GET", "/api/state") +
-                request("GET", "/nothing"))
-    answers = [client.answer() for _ in range(3)]
-    check([a[0] for a in answers] == [503, 200, 404], "order: %s" % [a[0] for a in answers])
+    client.send(request("PUT", "/api/channels/8", b"OFF", password=PASSWORD) +
+                request("GET", "/api/state", password=PASSWORD) + request("GET", "/nothing"))
+    statuses = [client.answer()[0] for _ in range(3)]
+    check(statuses == [503, 200, 404], "order: %s" % statuses)
     # HEAD like GET without the body; the lower-case scheme is the same one.
-    client.send(request("GET", "/") + b"HEAD / HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n" +
-                request("GET", "/api/state", auth=False,
-                        headers=["Authorization: bearer " + PASSWORD]))
+    client.send(request("GET", "/") + request("HEAD", "/") +
+                request("GET", "/api/state", headers=["Authorization: bearer " + PASSWORD]))
     page = client.answer()
     head = client.answer(head=True)
     check(head[0] == 200 and head[1].split("\r\n")[1:] == page[1].split("\r\n")[1:],
           "HEAD has GET's headers")
     check(client.answer()[0] == 200, "bearer in lower case")
+    # The head size limit counts each request on its own, not the connection's.
+    client.send(request("GET", "/", headers=["X-Pad: " + "x" * 1000]) * 24)
+    check([client.answer()[0] for _ in range(24)] == [200] * 24, "24 kept-alive requests")
     check(not client.closed(within=0.3), "kept alive")
     client.close()
     for name, raw in (
-            ("Connection: close", request("GET", "/api/state", headers=["Connection: close"])),
-            ("HTTP/1.0", request("GET", "/api/state").replace(b"HTTP/1.1", b"HTTP/1.0"))):
+            ("Connection: close", request("GET", "/", headers=["Connection: close"])),
+            ("HTTP/1.0", request("GET", "/").replace(b"HTTP/1.1", b"HTTP/1.0"))):
         client = Client(port)
         client.send(raw)
         got = client.answer()
@@ -257,103 +130,134 @@ def http(port):
         client.close()
 
 
-def memory(server, port):
-    """relo-web's resident memory while a client streams 64 MiB at it."""
-    idle = server.rss_kib()
-    peak = idle
-    for header in (b"Content-Length: %d\r\n" % (64 << 20), b"Transfer-Encoding: chunked\r\n"):
-        client = Client(port)
-        client.send(b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\n" + header + b"\r\n")
-        if b"chunked" in header:
-            client.send(b"4000000\r\n")
-        sent = 0
-        chunk = b"1" * 65536
-        deadline = time.monotonic() + WAIT
-        while sent < 64 << 20 and time.monotonic() < deadline:
-            try:
-                client.sock.settimeout(1)
-                sent += client.sock.send(chunk)
-            except OSError:
-                break
-            peak = max(peak, server.rss_kib())
-        client.close()
-    print("resident memory: %d KiB idle, %d KiB at most while streaming" % (idle, peak))
-    check(peak - idle < 16 * 1024, "resident memory grew by %d KiB" % (peak - idle))
-
-
-def tls(folder, env):
+def tls(server):
     """HTTPS: a suite that is not forward-secret is refused, an answer carries
     HSTS, a handshake that never finishes is closed."""
-    key, cert = os.path.join(folder, "key.pem"), os.path.join(folder, "cert.pem")
+    key, cert = server.path("key.pem"), server.path("cert.pem")
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
                     "-subj", "/CN=127.0.0.1", "-keyout", key, "-out", cert],
                    check=True, capture_output=True, timeout=WAIT)
-    port = free_port()
-    server = Server(folder, env, port, ["--cert", cert, "--key", key])
+    check(server.start("--cert", cert, "--key", key), "relo-web başlamadı:\n" + server.log)
+    stalled = Client(server.port, "127.0.0.7")
+    start = time.monotonic()
+
+    def context(cipher):
+        ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        ctx.check_hostname = False
+        ctx.verify_mode = ssl.CERT_NONE
+        ctx.maximum_version = ssl.TLSVersion.TLSv1_2
+        ctx.set_ciphers(cipher)
+        return ctx
+
     try:
-        stalled = Client(port, "127.0.0.7")
-        start = time.monotonic()
+        Client(server.port, wrap=context("AES128-SHA"))
+        check(False, "AES128-SHA accepted")
+    except ssl.SSLError:
+        pass
+    client = Client(server.port, wrap=context("ECDHE-RSA-AES128-GCM-SHA256"))
+    client.send(request("GET", "/"))
+    got = client.answer()
+    check(got[0] == 200 and "strict-transport-security: max-age=31536000" in got[1], "HSTS")
+    client.close()
+    check(stalled.closed(within=DEADLINE + 5), "stalled handshake closed")
+    check(time.monotonic() - start < DEADLINE + 5, "within the handshake deadline")
 
-        def context(cipher):
-            ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
-            ctx.check_hostname = False
-            ctx.verify_mode = ssl.CERT_NONE
-            ctx.maximum_version = ssl.TLSVersion.TLSv1_2
-            ctx.set_ciphers(cipher)
-            return ctx
 
+def start(server, mode=0o600, link=False):
+    """Runs `server` with a password file of `mode`, through a link if `link`:
+    whether it started, and the file named."""
+    given = server.path("parola")
+    with open(os.open(given, os.O_WRONLY | os.O_CREAT, mode), "w") as f:
+        f.write(PASSWORD + "\n")
+    os.chmod(given, mode)
+    if link:
+        os.symlink(given, server.path("bag"))
+        given = server.path("bag")
+    return server.start("--password-file", given), given
+
+
+def guess(port, source, password, login=False):
+    """(status, headers) of a request from 127.0.2.`source` with `password`, or
+    of a login with it."""
+    raw = (request("POST", "/api/login", password.encode()) if login else
+           request("GET", "/api/state", password=password))
+    return ask(port, raw, "127.0.2.%d" % source)[:2]
+
+
+def guessing(port):
+    # A right password after wrong ones waits as a wrong one would: the
+    # second wrong one is held 250 ms, the next check 500 ms after that.
+    check(guess(port, 2, "yanlis")[0] == 401, "ilk yanlış parola")
+    sent = time.monotonic()
+    check(guess(port, 2, "yanlis2", login=True)[0] == 401, "login")
+    status = guess(port, 2, PASSWORD)[0]
+    waited = time.monotonic() - sent
+    check(status == 200 and waited >= 0.7, "doğru parola %d, %.3f s" % (status, waited))
+    # Right again: no delay left, through the login as through the header.
+    status, headers = guess(port, 2, PASSWORD, login=True)
+    check(status == 204 and "set-cookie: relo_session" in headers, "oturum")
+
+    # 32 guesses at once from one address: one is held and checked, the rest
+    # are refused unchecked and told when to come back (or closed unread by
+    # the cap on one address's connections).
+    check(guess(port, 3, "yanlis")[0] == 401, "yanlış parola")
+
+    def one(_):
         try:
-            Client(port, wrap=context("AES128-SHA"))
-            check(False, "AES128-SHA accepted")
-        except ssl.SSLError:
-            pass
-        client = Client(port, wrap=context("ECDHE-RSA-AES128-GCM-SHA256"))
-        client.send(request("GET", "/api/state"))
-        got = client.answer()
-        check(got[0] == 200 and "strict-transport-security: max-age=31536000" in got[1], "HSTS")
-        client.close()
-        check(stalled.closed(within=DEADLINE + 5), "stalled handshake closed")
-        check(time.monotonic() - start < DEADLINE + 5, "within the handshake deadline")
-    finally:
-        server.stop()
+            return guess(port, 3, "yanlis")
+        except (EOFError, ConnectionError):
+            return 0, ""
+
+    with ThreadPoolExecutor(32) as pool:
+        answers = list(pool.map(one, range(32)))
+    retries = [re.search(r"retry-after: [1-9]", h) for status, h in answers if status == 429]
+    unchecked = len(retries) + [status for status, _ in answers].count(0)
+    check(unchecked >= 30 and all(retries), str(answers))
 
 
 def main():
-    bin_dir = sys.argv[1]
-    folder = tempfile.mkdtemp(prefix="relo-web-hostile-")
-    shutil.copy(os.path.join(bin_dir, "relo-web"), folder)
-    with open(os.path.join(folder, "ayar.ini"), "w") as f:
-        f.write("[RELO]\nPortNumber=3\nPortData=0\n")
-    with open(os.open(os.path.join(folder, "parola"), os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
-        f.write(PASSWORD + "\n")
-    env = dict(os.environ)
-    for n in range(1, 11):
-        env["RELO_COM%d" % n] = "/nonexistent/tty%d" % n
-    port = free_port()
-    server = Server(folder, env, port)
+    server, secure = Server(sys.argv[1]), Server(sys.argv[1])
     try:
-        threads, results = deadlines(port)
-        refused(server, port)
-        per_address(port)
-        http(port)
-        memory(server, port)
-        tls(folder, env)
-        for thread in threads:
-            thread.join(WAIT)
-        total(port)
-        status, closed, took = results["body"]
-        check(status == 408 and closed and took < DEADLINE + 5, "body deadline: %s" % [results])
-        took, told = results["head"]
-        check(told and took < DEADLINE + 5, "head deadline: %s" % [results])
-        check(server.process.poll() is None, "relo-web still running")
-        print("PASS: tst_hostile")
-        return 0
+        check(start(server)[0], "relo-web başlamadı:\n" + server.log)
+        with ThreadPoolExecutor(2) as pool:
+            slow = deadlines(pool, server.port)
+            refused(server)
+            http(server.port)
+            tls(secure)
+            for what, result in zip(("body", "head"), slow):
+                took, told = result.result(WAIT)
+                check(told and took < DEADLINE + 5, "%s deadline: %.1f s" % (what, took))
+        guessing(server.port)
+        caps(server.port)
+        # Another relo-web on the same address cannot start.
+        taken = Server(sys.argv[1])
+        taken.port = server.port
+        check(not taken.start() and taken.stop() == 1 and
+              taken.log.startswith("relo-web başlatılamadı: 127.0.0.1:"), taken.log)
+        taken.remove()
+        check(server.stop() == 0, "relo-web durmadı")
+        # One line a minute per address, not one per try.
+        lines = [line for line in server.log.splitlines() if line.startswith("Yanlış parola")]
+        addresses = [line.split()[2] for line in lines]
+        check(len(set(addresses)) == len(addresses) and "127.0.2.3" in addresses, "\n".join(lines))
     except Exception:
-        print("relo-web:\n" + server.log, file=sys.stderr)
+        print("relo-web:\n" + server.log + "\nrelo-web (HTTPS):\n" + getattr(secure, "log", ""),
+              file=sys.stderr)
         raise
     finally:
-        server.stop()
-        shutil.rmtree(folder, ignore_errors=True)
+        server.remove()
+        secure.remove()
+    # A password file that everyone may read is refused, through a link too;
+    # the line names the file and the remedy.
+    for link in (False, True):
+        server = Server(sys.argv[1])
+        given = start(server, 0o644, link)[1]
+        status = server.stop()
+        server.remove()
+        check(status == 2 and server.log.count("\n") == 1 and
+              server.log.endswith("chmod 600 %s)\n" % given), "%d %s" % (status, server.log))
+    print("PASS: tst_hostile")
+    return 0
 
 
 if __name__ == "__main__":

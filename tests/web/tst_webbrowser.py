@@ -15,9 +15,10 @@ import shutil
 import socket
 import subprocess
 import sys
-import tempfile
 import threading
 import tty
+
+from webharness import WAIT, Server, check
 
 CHROMIUM = shutil.which("chromium")
 if CHROMIUM is None:
@@ -31,7 +32,6 @@ from selenium.webdriver.common.keys import Keys  # noqa: E402
 from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 
-WAIT = 20
 FRAME = re.compile(rb"\x55{5}\x00{5}\xff{5}RF(.)", re.S)
 
 
@@ -66,45 +66,11 @@ class Wire:
             return [m[0] for m in FRAME.findall(self.data)]
 
 
-class Server:
-    """relo-web in a folder of the test's own, on a fixed loopback port."""
-
-    def __init__(self, folder, env, port):
-        self.log = ""
-        self.process = subprocess.Popen(
-            [os.path.join(folder, "relo-web"), "--listen", "127.0.0.1:%d" % port],
-            env=env, stderr=subprocess.PIPE, text=True)
-        started = threading.Event()
-
-        def read():
-            for line in self.process.stderr:
-                self.log += line
-                if "başladı" in line:
-                    started.set()
-            started.set()
-
-        threading.Thread(target=read, daemon=True).start()
-        if not started.wait(WAIT) or self.process.poll() is not None:
-            raise RuntimeError("relo-web başlamadı:\n" + self.log)
-
-    def stop(self):
-        self.process.terminate()
-        return self.process.wait(WAIT)
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 def browser(folder):
     options = webdriver.ChromeOptions()
     options.binary_location = CHROMIUM
     for arg in ("--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                "--no-first-run", "--disable-background-networking", "--disable-sync",
-                "--disable-component-update", "--disable-default-apps", "--hide-scrollbars",
-                "--user-data-dir=" + os.path.join(folder, "chromium"),
+                "--no-first-run", "--user-data-dir=" + os.path.join(folder, "chromium"),
                 "--window-size=1280,900", "--lang=tr"):
         options.add_argument(arg)
     service = Service(executable_path=shutil.which("chromedriver") or "/usr/bin/chromedriver")
@@ -117,32 +83,22 @@ def size(driver, width, height, mobile):
 
 
 def main():
-    bin_dir = sys.argv[1]
     shots = sys.argv[sys.argv.index("--shots") + 1] if "--shots" in sys.argv else None
-    folder = tempfile.mkdtemp(prefix="relo-web-browser-")
-    for program in ("relo-web", "RELOKomut"):
-        shutil.copy(os.path.join(bin_dir, program), folder)
-    settings = os.path.join(folder, "ayar.ini")
-    with open(settings, "w") as f:
-        f.write("[RELO]\nPortNumber=3\nPortData=0\n")
     wire = Wire()
-    env = {k: v for k, v in os.environ.items()
-           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
-    for n in range(1, 11):
-        env["RELO_COM%d" % n] = wire.path if n == 3 else "/nonexistent/tty%d" % n
-    port = free_port()
-    server = Server(folder, env, port)
+    server = Server(sys.argv[1], com3=wire.path)
     driver = None
     switch = lambda n: driver.find_element(By.ID, "cikis%d" % n)  # noqa: E731
     pressed = lambda n: switch(n).get_attribute("aria-pressed") == "true"  # noqa: E731
+    link = lambda state: lambda d: (  # noqa: E731
+        d.find_element(By.ID, "link").get_attribute("data-state") == state)
     try:
-        driver = browser(folder)
+        check(server.start(), "relo-web başlamadı")
+        driver = browser(server.folder)
         wait = WebDriverWait(driver, WAIT)
         # A phone's screen; a desktop window cannot be made that narrow.
         size(driver, 390, 844, True)
-        driver.get("http://127.0.0.1:%d/" % port)
-        wait.until(lambda d: d.find_element(By.ID, "link").get_attribute("data-state") == "ok")
-        wait.until(lambda d: switch(3).is_enabled())
+        driver.get("http://127.0.0.1:%d/" % server.port)
+        wait.until(lambda d: link("ok")(d) and switch(3).is_enabled())
 
         # A click: four frames with channel 3 on, and the switch shows it.
         switch(3).click()
@@ -150,14 +106,14 @@ def main():
 
         # The keyboard alone: Tab to switch 5, Space; a screen reader hears its state.
         ActionChains(driver).send_keys(Keys.TAB, Keys.TAB).perform()
-        assert driver.switch_to.active_element.get_attribute("id") == "cikis5"
+        check(driver.switch_to.active_element.get_attribute("id") == "cikis5", "Tab")
         ActionChains(driver).send_keys(Keys.SPACE).perform()
         wait.until(lambda d: wire.masks()[4:] == [20] * 4 and pressed(5))
         name = switch(5).accessible_name
-        assert name.replace(" ,", ",") == "Çıkış 5, açık", name
+        check(name.replace(" ,", ",") == "Çıkış 5, açık", name)
 
         # RELOKomut switches channel 1: the page follows.
-        subprocess.run([os.path.join(folder, "RELOKomut"), "01-1"], env=env, check=True,
+        subprocess.run([server.path("RELOKomut"), "01-1"], env=server.env, check=True,
                        timeout=WAIT)
         wait.until(lambda d: pressed(1))
 
@@ -168,26 +124,26 @@ def main():
             driver.save_screenshot(os.path.join(shots, "web-desktop.png"))
             size(driver, 390, 844, True)
         # Nothing sideways on a phone.
-        assert driver.execute_script(
-            "return document.documentElement.scrollWidth <= window.innerWidth")
+        check(driver.execute_script(
+            "return document.documentElement.scrollWidth <= window.innerWidth"), "sideways")
 
         # The port is missing: the switch goes back and the page says why.
-        with open(settings) as f:
-            text = f.read()
-        with open(settings, "w") as f:
-            f.write(text.replace("PortNumber=3", "PortNumber=4"))
+        with open(server.settings) as f:
+            text = f.read().replace("PortNumber=3", "PortNumber=4")
+        with open(server.settings, "w") as f:
+            f.write(text)
         sent = len(wire.masks())
         switch(2).click()
         line = "Port Hatası: Com - 4 (/nonexistent/tty4) bulunamadı"
         wait.until(lambda d: d.find_element(By.ID, "message").text == line)
-        assert not pressed(2) and switch(2).get_attribute("aria-busy") is None
-        assert len(wire.masks()) == sent
+        check(not pressed(2) and switch(2).get_attribute("aria-busy") is None, "switch 2")
+        check(len(wire.masks()) == sent, "frames to a missing port")
 
         # relo-web goes away: the page says so, and comes back by itself.
-        assert server.stop() == 0
-        wait.until(lambda d: d.find_element(By.ID, "link").get_attribute("data-state") == "down")
-        server = Server(folder, env, port)
-        wait.until(lambda d: d.find_element(By.ID, "link").get_attribute("data-state") == "ok")
+        check(server.stop() == 0, "relo-web durmadı")
+        wait.until(link("down"))
+        check(server.start(), "relo-web yeniden başlamadı")
+        wait.until(link("ok"))
         print("PASS: tst_webbrowser")
         return 0
     except Exception:
@@ -196,8 +152,7 @@ def main():
     finally:
         if driver:
             driver.quit()
-        server.stop()
-        shutil.rmtree(folder, ignore_errors=True)
+        server.remove()
 
 
 if __name__ == "__main__":
