@@ -106,8 +106,9 @@ def http(port):
                 request("GET", "/api/state", password=PASSWORD) + request("GET", "/nothing"))
     statuses = [client.answer()[0] for _ in range(3)]
     check(statuses == [503, 200, 404], "order: %s" % statuses)
-    # HEAD like GET without the body; the lower-case scheme is the same one.
-    client.send(request("GET", "/") + request("HEAD", "/") +
+    # HEAD like GET without the body; the lower-case scheme is the same one;
+    # blank lines between requests are skipped.
+    client.send(request("GET", "/") + b"\r\n\n" + request("HEAD", "/") +
                 request("GET", "/api/state", headers=["Authorization: bearer " + PASSWORD]))
     page = client.answer()
     head = client.answer(head=True)
