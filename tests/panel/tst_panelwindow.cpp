@@ -185,6 +185,10 @@ private Q_SLOTS:
     {
         Panel panel({11, 10, 2});
         QVERIFY(panel.picture("Image2") != panel.picture("Image3")); // the resources are linked in
+        // The names that no other check looks up, for the tools that do.
+        QCOMPARE(panel.window->objectName(), QStringLiteral("main"));
+        for (const char *name : {"Frame1", "Label2"})
+            QVERIFY2(panel.child(name), name);
         QCOMPARE(panel.entries(), (QStringList{"Com - 2", "Com - 10"}));
         QCOMPARE(panel.combo()->currentIndex(), -1);
         panel.verifyState(false);
