@@ -20,13 +20,9 @@ if not rows:
 direct = {folder: {w for w in re.findall(r"\b[a-z]+\b", uses) if w in rows} for folder, uses in rows.items()}
 
 
-def allowed(folder, seen=None):
-    seen = seen if seen is not None else set()
-    for used in direct.get(folder, ()):
-        if used not in seen:
-            seen.add(used)
-            allowed(used, seen)
-    return seen | {folder}
+# The folder and all it uses, directly or through others (`path`: the folders that led here).
+def allowed(folder, path=frozenset()):
+    return {folder}.union(*(allowed(used, path | {folder}) for used in direct.get(folder, ()) if used not in path))
 
 
 headers = {name for folder in rows for name in os.listdir(os.path.join(root, folder)) if name.endswith(".h")}
@@ -35,20 +31,15 @@ faults = []
 for top in sorted(set(rows) | {"tests", "bench"}):
     may = allowed(top) if top in rows else set(rows) | {"support"}
     for folder, _, files in os.walk(os.path.join(root, top)):
-        for name in sorted(files):
-            if not name.endswith((".cpp", ".h")):
-                continue
+        for name in sorted(name for name in files if name.endswith((".cpp", ".h"))):
             path = os.path.join(folder, name)
             for target in include.findall(open(path, encoding="utf-8").read()):
-                first = target.split("/")[0] if "/" in target else None
+                first = target.split("/")[0]
                 where = os.path.relpath(path, root)
-                if first is None:
-                    if target in headers:
-                        faults.append(f'{where}: "{target}" without its folder')
+                if "/" not in target and target in headers:
+                    faults.append(f'{where}: "{target}" without its folder')
                 elif first in rows and first not in may:
                     faults.append(f'{where}: includes "{target}", but {top}/ may use only '
                                   + ", ".join(sorted(may - {top})))
-for fault in faults:
-    print(fault)
-print(f"{len(faults)} include(s) against the layers" if faults else "layers kept")
+print("\n".join(faults + [f"{len(faults)} include(s) against the layers" if faults else "layers kept"]))
 sys.exit(1 if faults else 0)

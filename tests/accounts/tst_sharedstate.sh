@@ -38,20 +38,16 @@ pty=$(sed -n 's/^Port: //p' "$work/wire")
 chgrp "$group" "$pty" && chmod 660 "$pty"
 
 # as USER COMMAND...: the account's own configuration folder, the shared folders;
-# the command itself takes the process (its id is $! when started with &). A
+# without a command, exec_as is only set for a command to be started by hand. A
 # keeps its files to itself (umask 077): the shared ones must still be the group's.
 as() {
     local user=$1
     shift
-    umask "$([ "$user" = "$A" ] && echo 077 || echo 022)"
     exec_as=(setpriv --reuid "$user" --regid "$(id -g "$user")" --init-groups env -i
         PATH=/usr/bin:/bin QT_QPA_PLATFORM=offscreen HOME=/nonexistent
         XDG_CONFIG_HOME="$work/home-$user" RELO_SHARED_STATE_DIR="$work/state"
         RELO_SHARED_RUN_DIR="$work/run" RELO_SERIAL_DIR="$work/serial" RELO_COM1="$pty")
-    local status=0
-    [ $# -eq 0 ] || "${exec_as[@]}" "$@" || status=$?
-    umask 022
-    return $status
+    [ $# -eq 0 ] || (umask "$([ "$user" = "$A" ] && echo 077 || echo 022)" && exec "${exec_as[@]}" "$@")
 }
 # The masks of the frames on the wire, one a line.
 masks() { sed -n 's/.*maske=\([0-9]*\).*/\1/p' "$work/wire"; }
@@ -100,8 +96,7 @@ until10s test -s "$work/live"
 as "$A" "$work/install/RELOKomut" 01-1 || fail "A: 01-1"
 wait "$live" || { cat "$work/live"; fail "relo-web (B) A'nın değişikliğini /api/live'da göstermedi"; }
 as "$B" "$work/install/RELOKomut" 02-1 || fail "B: 02-1"
-until10s eval '[ "$(masks | wc -l)" -ge 8 ]' || fail "telde $(masks | wc -l) çerçeve, 8 bekleniyordu"
-[ "$(masks | uniq | tr '\n' ' ')" = "1 3 " ] || fail "telde $(masks | uniq | tr '\n' ' '), 1 sonra 3 bekleniyordu"
+until10s eval '[ "$(masks | uniq | tr "\n" " ")" = "1 3 " ]' || fail "telde $(masks | uniq | tr '\n' ' '), 1 sonra 3 bekleniyordu"
 grep -q 'A kendi portunu' "$work/state/ayar.ini" || fail "ortak ayar.ini A'nın kopyasından oluşmadı"
 
 burst || fail "sekiz komuttan biri başarısız"
@@ -133,7 +128,6 @@ mv "$work/saved" "$work/state/ayar.ini"
 # An account outside the group: its own copy, a line on how to join, nothing shared touched.
 as "$outsider" "$work/install/RELOKomut" --set-port 2 2>"$work/err" || fail "dışarıdaki hesap"
 grep -q "sudo usermod -aG $group $outsider" "$work/err" || fail "katılma notu yok: $(cat "$work/err")"
-[ "$(wc -l <"$work/err")" -le 2 ] || fail "not bir satırdan uzun"
 grep -q '^PortNumber=2' "$work/home-$outsider/RELO/ayar.ini" || fail "kişisel kopya yazılmadı"
 [ "$(cat "$work/state/ayar.ini")" = "$before" ] || fail "ortak ayar.ini değişti"
 echo "tamam"

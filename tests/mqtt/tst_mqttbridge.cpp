@@ -12,13 +12,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
 #include <memory>
-
-#include <unistd.h>
 
 constexpr int Wait = 20000;
 const QString Base = QStringLiteral("relo/test/");
@@ -50,7 +47,6 @@ private:
     QHash<QString, QByteArray> m_last;        // topic -> last payload
     QHash<QString, QByteArrayList> m_history; // topic -> payloads, in order
     QSet<QString> m_retained;                 // topics handed over as retained
-    QStringList m_stale;                      // retained commands to clear afterwards
 };
 
 void TestMqttBridge::initTestCase()
@@ -69,12 +65,8 @@ void TestMqttBridge::cleanup()
                                        }));
     if (QTest::currentTestFailed())
         qWarning().noquote() << log();
-    if (m_client) {
-        for (const QString &topic : std::as_const(m_stale))
-            m_client->publish(topic, {}, true);
+    if (m_client)
         m_client->stop();
-    }
-    m_stale.clear();
     m_client.reset();
     m_bridge.reset();
     QVERIFY(stopped);
@@ -109,10 +101,8 @@ void TestMqttBridge::startBridge(int mask, int port, const QStringList &stale)
     m_last.clear();
     m_retained.clear();
     connectClient();
-    for (const QString &message : stale) {
+    for (const QString &message : stale)
         publish(message, true);
-        m_stale << Base + message.section(u'=', 0, 0);
-    }
     m_bench.clearWire();
     m_bridge = m_bench.start({QStringLiteral("--node"), QStringLiteral("test")});
     QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "availability"), QByteArray("online"), Wait);
@@ -180,7 +170,6 @@ void TestMqttBridge::commands()
         QTRY_VERIFY_WITH_TIMEOUT(
             log().contains("Port Hatası: Com - 5 (/nonexistent/tty5) bulunamadı"), Wait);
         QTRY_VERIFY(m_history.value(Base + "3/state").size() > published);
-        QCOMPARE(m_bench.wire.read(0), QByteArray());
     }
     QTRY_COMPARE(m_last.value(Base + "mask"), QByteArray::number(after));
     for (int n = 1; n <= 8; ++n)
@@ -188,6 +177,8 @@ void TestMqttBridge::commands()
                  QByteArray(after & (1 << (n - 1)) ? "ON" : "OFF"));
     QCOMPARE(relo::readSetting(m_bench.folder(), relo::PortDataKey), QString::number(after));
     QTRY_COMPARE(int(log().count(QStringLiteral("Yok sayıldı"))), ignored);
+    for (const QString &message : std::as_const(stale)) // an empty retained message clears it
+        publish(message.section(u'=', 0, 0) + u'=', true);
 }
 
 // Discovery, a broker restart, a change from RELOKomut, and the end.
@@ -198,20 +189,15 @@ void TestMqttBridge::lifetime()
     const auto configTopic = [](int n) {
         return QStringLiteral("homeassistant/switch/test/cikis%1/config").arg(n);
     };
-    QSet<QString> ids; // unique on the broker too: another node's differ from these
     for (int n = 1; n <= 8; ++n) {
         QTRY_VERIFY(m_retained.contains(configTopic(n)));
         const QJsonObject config = QJsonDocument::fromJson(m_last.value(configTopic(n))).object();
         const QString topic = Base + QString::number(n);
-        QCOMPARE(config.value("name").toString(), QStringLiteral("Çıkış %1").arg(n));
         QCOMPARE(config.value("command_topic").toString(), topic + "/set");
         QCOMPARE(config.value("state_topic").toString(), topic + "/state");
-        QCOMPARE(config.value("device").toObject().value("name").toString(), "RELO test");
-        const QString id = config.value("unique_id").toString();
-        QVERIFY(id.startsWith("relo_test_"));
-        ids << id;
+        // Unique on the broker too (another node's differ), and kept across versions.
+        QCOMPARE(config.value("unique_id").toString(), "relo_test_cikis" + QString::number(n));
     }
-    QCOMPARE(ids.size(), 8);
     // Home Assistant restarted: everything again.
     const int published = m_history.value(configTopic(1)).size();
     QVERIFY(m_client->publish(QStringLiteral("homeassistant/status"), "online", false));
