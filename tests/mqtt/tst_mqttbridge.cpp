@@ -192,9 +192,8 @@ void TestMqttBridge::lifetime()
     for (int n = 1; n <= 8; ++n) {
         QTRY_VERIFY(m_retained.contains(configTopic(n)));
         const QJsonObject config = QJsonDocument::fromJson(m_last.value(configTopic(n))).object();
-        const QString topic = Base + QString::number(n);
-        QCOMPARE(config.value("command_topic").toString(), topic + "/set");
-        QCOMPARE(config.value("state_topic").toString(), topic + "/state");
+        QCOMPARE(config.value("command_topic").toString(), Base + QString::number(n) + "/set");
+        QCOMPARE(config.value("state_topic").toString(), Base + QString::number(n) + "/state");
         // Unique on the broker too (another node's differ), and kept across versions.
         QCOMPARE(config.value("unique_id").toString(), "relo_test_cikis" + QString::number(n));
     }
@@ -213,8 +212,7 @@ void TestMqttBridge::lifetime()
     publish(QStringLiteral("1/set=ON"));
     QTRY_COMPARE_WITH_TIMEOUT(m_last.value(Base + "1/state"), QByteArray("ON"), Wait);
     // A change RELOKomut makes is published too.
-    QCOMPARE(runProgram(m_bench.path(QStringLiteral("RELOKomut")), {"06-1"}, m_bench.env).exitCode,
-             0);
+    QCOMPARE(runProgram(m_bench.path("RELOKomut"), {"06-1"}, m_bench.env).exitCode, 0);
     QTRY_COMPARE(m_last.value(Base + "mask"), QByteArray("33"));
     QCOMPARE(m_last.value(Base + "6/state"), QByteArray("ON"));
     // Killed, it is marked "offline" by the broker: the last will.
@@ -223,7 +221,6 @@ void TestMqttBridge::lifetime()
     m_bridge.reset();
     // Kept by the broker for whoever comes later.
     m_retained.clear();
-    m_last.clear();
     connectClient();
     QTRY_VERIFY(m_retained.contains(Base + "availability"));
     QCOMPARE(m_last.value(Base + "availability"), QByteArray("offline"));
