@@ -7,14 +7,11 @@ a row `| \`core/\` | ... | link, platform, Qt Core | ...` lets core/ include
 Every project header is included with its folder ("core/queuefolder.h"), so a
 bare name that is a project header is an error too. tests/ and bench/ may use
 everything."""
-import os
-import re
-import sys
+import os, re, sys  # noqa: E401
 
 root = sys.argv[1] if len(sys.argv) > 1 else "."
 row = re.compile(r"^\|\s*`([a-z]+)/`\s*\|[^|]*\|([^|]*)\|", re.M)
-text = open(os.path.join(root, "ARCHITECTURE.md"), encoding="utf-8").read()
-rows = {folder: uses for folder, uses in row.findall(text)}
+rows = dict(row.findall(open(os.path.join(root, "ARCHITECTURE.md"), encoding="utf-8").read()))
 if not rows:
     sys.exit("ARCHITECTURE.md: no layer table found")
 direct = {folder: {w for w in re.findall(r"\b[a-z]+\b", uses) if w in rows} for folder, uses in rows.items()}
@@ -34,11 +31,10 @@ for top in sorted(set(rows) | {"tests", "bench"}):
         for name in sorted(name for name in files if name.endswith((".cpp", ".h"))):
             path = os.path.join(folder, name)
             for target in include.findall(open(path, encoding="utf-8").read()):
-                first = target.split("/")[0]
                 where = os.path.relpath(path, root)
                 if "/" not in target and target in headers:
                     faults.append(f'{where}: "{target}" without its folder')
-                elif first in rows and first not in may:
+                elif target.split("/")[0] in set(rows) - may:
                     faults.append(f'{where}: includes "{target}", but {top}/ may use only '
                                   + ", ".join(sorted(may - {top})))
 print("\n".join(faults + [f"{len(faults)} include(s) against the layers" if faults else "layers kept"]))
