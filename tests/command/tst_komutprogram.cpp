@@ -4,18 +4,17 @@
 
 #include "core/commandgrammar.h"
 #include "core/commandqueue.h"
+#include "core/settingsfile.h"
+#include "dev/pseudoterminal.h"
 #include "link/frame.h"
 #include "link/framedecoder.h"
-#include "support/programs.h"
-#include "dev/pseudoterminal.h"
 #include "link/realserialport.h"
-#include "core/settingsfile.h"
+#include "support/programs.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSerialPort>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -57,7 +56,6 @@ private Q_SLOTS:
 private:
     QString iniPath() const { return relo::settingsPath(m_dir->path()); }
     Outcome run(const QStringList &args) { return runProgram(m_program, args, m_env); }
-    void closeInstall(bool configWritable);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<relo::PseudoTerminal> m_wire;
@@ -70,7 +68,6 @@ void TestKomutProgram::init()
     // A folder of its own, so ayar.ini lands beside this copy of the program.
     m_dir = std::make_unique<QTemporaryDir>();
     m_program = copyProgram(QStringLiteral("RELOKomut"), m_dir->path());
-    QVERIFY(!m_program.isEmpty());
     QVERIFY(writeFile(iniPath(), Saved));
     m_wire = std::make_unique<relo::PseudoTerminal>();
     QVERIFY2(m_wire->open(), qPrintable(m_wire->errorString()));
@@ -198,10 +195,10 @@ void TestKomutProgram::burst_data()
 
     // Channels switched on and off again while others wait, as a speech tool's
     // "all lights on" and a pulse do: every command takes effect.
-    QTest::newRow("sixteen mixed") << QStringList{"01-1", "02-1", "01-0", "03-1", "02-0", "04-1",
-                                                  "03-0", "01-1", "05-1", "04-0", "05-0", "02-1",
-                                                  "06-1", "01-0", "06-0", "07-1"}
-                                   << -1;
+    QTest::newRow("sixteen mixed")
+        << QStringList{"01-1", "02-1", "01-0", "03-1", "02-0", "04-1", "03-0", "01-1",
+                       "05-1", "04-0", "05-0", "02-1", "06-1", "01-0", "06-0", "07-1"}
+        << -1;
     // A process dies once the first frame is out, sending or waiting: the others
     // are not held up, and what was saved is never half a file. The killed
     // command's channel is switched again later, so the end does not depend on
@@ -294,7 +291,17 @@ void TestKomutProgram::readOnlyInstall()
     QFETCH(bool, configWritable);
     if (::geteuid() == 0)
         QSKIP("root may write into any folder");
-    closeInstall(configWritable);
+    // The program's folder (where ayar.ini is) closed until cleanup(), a configuration
+    // folder that may or may not be written, and a runtime folder of their own.
+    const QDir dir(m_dir->path());
+    QVERIFY(dir.mkdir(QStringLiteral("config")) && dir.mkdir(QStringLiteral("run")));
+    m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
+    m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
+    const auto closed = QFile::ReadOwner | QFile::ExeOwner;
+    QFile::setPermissions(dir.filePath(QStringLiteral("run")), closed | QFile::WriteOwner);
+    if (!configWritable)
+        QFile::setPermissions(dir.filePath(QStringLiteral("config")), closed);
+    QFile::setPermissions(dir.path(), closed);
     const QString copy = m_dir->filePath(QStringLiteral("config/RELO/ayar.ini"));
     const QString used = configWritable ? copy : iniPath();
     QVERIFY(run({QStringLiteral("--help")}).out.contains(QStringLiteral("Ayar dosyası: ") + used));
@@ -316,22 +323,6 @@ void TestKomutProgram::readOnlyInstall()
         QCOMPARE(m_wire->readExactly(12 * relo::FrameSize, 5000),
                  frames(4, 5) + frames(4, 5) + frames(4, 21));
     }
-}
-
-// Takes the write permission of the program's folder (where ayar.ini is) away
-// until cleanup(), and gives the programs a configuration folder that they may
-// or may not write, and a runtime folder of their own.
-void TestKomutProgram::closeInstall(bool configWritable)
-{
-    const QDir dir(m_dir->path());
-    QVERIFY(dir.mkdir(QStringLiteral("config")) && dir.mkdir(QStringLiteral("run")));
-    m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.filePath(QStringLiteral("config")));
-    m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
-    const auto closed = QFile::ReadOwner | QFile::ExeOwner;
-    QFile::setPermissions(dir.filePath(QStringLiteral("run")), closed | QFile::WriteOwner);
-    if (!configWritable)
-        QFile::setPermissions(dir.filePath(QStringLiteral("config")), closed);
-    QFile::setPermissions(dir.path(), closed);
 }
 
 void TestKomutProgram::cleanup()
@@ -381,11 +372,11 @@ void TestKomutProgram::unusableDevices()
     const QByteArray path = QFile::encodeName(b.slavePath());
     struct stat st = {};
     QVERIFY(::chmod(path.constData(), 0060) == 0 && ::stat(path.constData(), &st) == 0);
-    const QString line = QStringLiteral("Port Hatası: Com - 2 (%1) açma izni yok: %2 grubuna üye "
-                                        "olun (sudo usermod -aG %2 %3), sonra oturumu kapatıp "
-                                        "yeniden açın\n")
-                             .arg(b.slavePath(), ::getgrgid(st.st_gid)->gr_name,
-                                  ::getpwuid(::geteuid())->pw_name);
+    const QString line =
+        QStringLiteral("Port Hatası: Com - 2 (%1) açma izni yok: %2 grubuna üye "
+                       "olun (sudo usermod -aG %2 %3), sonra oturumu kapatıp "
+                       "yeniden açın\n")
+            .arg(b.slavePath(), ::getgrgid(st.st_gid)->gr_name, ::getpwuid(::geteuid())->pw_name);
     listed = runOnPort("--list-ports");
     QCOMPARE(listed.out, QStringLiteral("Com - 1\t") + linkA + u'\n');
     QCOMPARE(listed.err, line);
