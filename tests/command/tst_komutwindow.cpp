@@ -38,16 +38,6 @@ public:
     }
 };
 
-// What both faces share (the icon: the resources are linked in), and what tells them apart.
-void checkFace(QWidget *window, bool runMode)
-{
-    QCOMPARE(window->windowIcon().pixmap(32).size(), QSize(32, 32));
-    QVERIFY(window->windowFlags() & Qt::WindowStaysOnTopHint);
-    QCOMPARE(bool(window->windowFlags() & Qt::FramelessWindowHint), runMode);
-    QCOMPARE(window->findChild<QWidget *>("Frame1")->isVisible(), !runMode);
-    QCOMPARE(window->findChild<QWidget *>("Frame2")->isVisible(), runMode);
-}
-
 } // namespace
 
 class TestKomutWindow : public QObject
@@ -111,7 +101,6 @@ private Q_SLOTS:
         ActivationSwallower swallower;
         window.installEventFilter(&swallower);
         window.show();
-        checkFace(&window, true);
         if (status == int(ExitStatus::Rejected)) {
             auto *timer = child<QTimer>(&window, "Timer2");
             QVERIFY(window.isVisible() && timer->isActive());
@@ -196,10 +185,8 @@ private Q_SLOTS:
         port.setPresent({1, 2, 5, 10});
         KomutWindow window(QString(), folder, &port);
         window.show();
-        checkFace(&window, false);
         auto *list = child<QComboBox>(&window, "Combo1");
         auto *save = child<QPushButton>(&window, "Command1");
-        QCOMPARE(list->count(), 4);
         QCOMPARE(list->currentText(), selected);
         QVERIFY(!save->isEnabled());
         const auto pressSave = [&] {
