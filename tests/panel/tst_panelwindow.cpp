@@ -326,6 +326,9 @@ private Q_SLOTS:
         QTest::newRow("held down")
             << true << "held4 heldSpace" << QByteArray("\x08\x09") << "Çıkış 1";
         QTest::newRow("no channel") << true << "0 9 Ctrl+3" << QByteArray() << "Çıkış 1";
+        // A switch takes Space, Enter and keypad Enter, with no modifier but the keypad's.
+        QTest::newRow("switch keys")
+            << true << "Ctrl+Space A Num+Enter Return" << QByteArray("\x01\0", 2) << "Çıkış 1";
         QTest::newRow("clicks") << true << "click3 dclick3 click3" << QByteArray("\x04\0\x04", 3)
                                 << QString();
         QTest::newRow("on Bağlantıyı Kes")
