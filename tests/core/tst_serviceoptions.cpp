@@ -43,32 +43,29 @@ void TestServiceOptions::arguments_data()
     QTest::addColumn<int>("action");
     QTest::addColumn<QString>("answer"); // the error; else Name|List|password ("-": none)
 
-    const QStringList none;
+    using A = ServiceArguments;
     const auto row = [](const char *name, const QStringList &args, const QStringList &ini,
-                        const char *environment, ServiceArguments::Action action,
-                        const QString &answer) {
+                        const char *environment, A::Action action, const QString &answer) {
         QTest::newRow(name) << args << ini << environment << int(action) << answer;
     };
-    row("help wins", {"--help", "--bogus"}, none, "", ServiceArguments::Help, "");
-    row("version", {"--name=x", "--version"}, none, "", ServiceArguments::Version, "");
-    row("unknown option, escaped", {"--b\x1b[2J\"ad=x"}, none, "", ServiceArguments::Misuse,
+    row("help wins", {"--help", "--bogus"}, {}, "", A::Help, "");
+    row("version", {"--name=x", "--version"}, {}, "", A::Version, "");
+    row("unknown option, escaped", {"--b\x1b[2J\"ad=x"}, {}, "", A::Misuse,
         "Bilinmeyen seçenek: --b\\x1b[2J\\x22ad");
-    row("stray argument", {"name"}, none, "", ServiceArguments::Misuse,
-        "Beklenmeyen bağımsız değişken: name");
-    row("password given", {"--password=gizli"}, none, "", ServiceArguments::Misuse,
+    row("stray argument", {"name"}, {}, "", A::Misuse, "Beklenmeyen bağımsız değişken: name");
+    row("password given", {"--password=gizli"}, {}, "", A::Misuse,
         "Parola komut satırında verilmez: --password-file veya RELO_TEST_PASSWORD kullanın");
-    row("value missing", {"--name"}, none, "", ServiceArguments::Misuse, "--name bir değer ister");
-    row("the file's", none, {" a ", "", "x, y z"}, "", ServiceArguments::Run, "a|x y z|-");
-    row("options win", {"--name", "b", "--list=p", "--list", "q"}, {"a", "", "x"}, "",
-        ServiceArguments::Run, "b|p q|-");
+    row("value missing", {"--name"}, {}, "", A::Misuse, "--name bir değer ister");
+    row("the file's", {}, {" a ", "", "x, y z"}, "", A::Run, "a|x y z|-");
+    row("options win", {"--name", "b", "--list=p", "--list", "q"}, {"a", "", "x"}, "", A::Run,
+        "b|p q|-");
     // A relative path in the file is taken from its folder.
-    row("password of the file", none, {"", "pw", ""}, "", ServiceArguments::Run, "||söz");
-    row("environment over the file", none, {"", "pw", ""}, "env", ServiceArguments::Run, "||env");
-    row("option over the environment", {"--password-file=DIR/pw"}, none, "env",
-        ServiceArguments::Run, "||söz");
-    row("password file unreadable", {"--password-file", "/nonexistent"}, none, "env",
-        ServiceArguments::Failed, "Parola dosyası okunamadı: /nonexistent");
-    row("password file too big", {"--password-file", "DIR/big"}, none, "", ServiceArguments::Failed,
+    row("password of the file", {}, {"", "pw", ""}, "", A::Run, "||söz");
+    row("environment over the file", {}, {"", "pw", ""}, "env", A::Run, "||env");
+    row("option over the environment", {"--password-file=DIR/pw"}, {}, "env", A::Run, "||söz");
+    row("password file unreadable", {"--password-file", "/nonexistent"}, {}, "env", A::Failed,
+        "Parola dosyası okunamadı: /nonexistent");
+    row("password file too big", {"--password-file", "DIR/big"}, {}, "", A::Failed,
         "Parola dosyası okunamadı: DIR/big");
 }
 
