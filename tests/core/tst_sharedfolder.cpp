@@ -56,12 +56,14 @@ void TestSharedFolder::place()
 // ayar.ini in a group-writable folder: what is read, what a save does.
 void TestSharedFolder::files_data()
 {
-    QTest::addColumn<QString>("planted"); // "", "link", "open to all"
+    QTest::addColumn<QString>("planted"); // "", "link", "open to all", "another group"
     QTest::addColumn<bool>("saved");
     QTest::addColumn<QString>("problem"); // a part of the line that says why
     QTest::newRow("a file of the group's") << "" << true << "";
     QTest::newRow("a link") << "link" << false << "sembolik bağ";
     QTest::newRow("writable by anyone") << "open to all" << false << "herkese yazılabilir";
+    // Without the setgid bit a new file takes this process's group, not the folder's.
+    QTest::newRow("folder of another group, no setgid") << "another group" << true << "";
 }
 
 void TestSharedFolder::files()
@@ -73,7 +75,18 @@ void TestSharedFolder::files()
     const QString shared = dir.filePath(QStringLiteral("ortak"));
     const QString ini = relo::settingsPath(shared);
     const QString target = dir.filePath(QStringLiteral("elsewhere"));
-    QVERIFY(QDir().mkdir(shared) && ::chmod(QFile::encodeName(shared).constData(), 02770) == 0);
+    const QByteArray folder = QFile::encodeName(shared);
+    QVERIFY(QDir().mkdir(shared) && ::chmod(folder.constData(), 02770) == 0);
+    if (planted == u"another group") {
+        gid_t groups[64];
+        const int count = ::getgroups(64, groups);
+        gid_t other = ::geteuid() == 0 ? 65534 : ::getegid(); // root may give any group
+        for (int i = 0; i < count && other == ::getegid(); ++i)
+            other = groups[i];
+        if (other == ::getegid() || ::chown(folder.constData(), uid_t(-1), other) != 0)
+            QSKIP("this user is in no second group to give the folder");
+        QVERIFY(::chmod(folder.constData(), 0770) == 0);
+    }
     QVERIFY(relo::writeIniValues(target, relo::SettingsSection, {{relo::PortDataKey, "7"}}));
     QVERIFY(planted == u"link" ? QFile::link(target, ini) : QFile::copy(target, ini));
     if (planted == u"open to all")
@@ -90,8 +103,12 @@ void TestSharedFolder::files()
              QStringList{"7"});
     struct stat info
     {};
-    QVERIFY(::lstat(QFile::encodeName(ini).constData(), &info) == 0);
+    struct stat folderInfo
+    {};
+    QVERIFY(::lstat(QFile::encodeName(ini).constData(), &info) == 0 &&
+            ::stat(folder.constData(), &folderInfo) == 0);
     QCOMPARE(info.st_mode & 0777, mode_t(saved ? 0664 : planted == u"link" ? 0777 : 0666));
+    QCOMPARE(info.st_gid, folderInfo.st_gid); // the group's file
 }
 
 // Another account's owner file that this one may not open: its process is

@@ -8,7 +8,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 class TestFiles : public QObject
@@ -17,7 +16,6 @@ class TestFiles : public QObject
 private Q_SLOTS:
     void privateFolder_data();
     void privateFolder();
-    void sharedFileTakesFolderGroup();
 };
 
 void TestFiles::privateFolder_data()
@@ -53,27 +51,6 @@ void TestFiles::privateFolder()
     // Nothing for the group or others.
     if (accepted)
         QCOMPARE(QFile::permissions(path) & 0x0077, QFile::Permissions());
-}
-
-// A shared folder without its setgid bit gives new files this process's group:
-// each is handed to the folder's group, or the other members could not use it.
-void TestFiles::sharedFileTakesFolderGroup()
-{
-    QTemporaryDir dir;
-    const QByteArray folder = QFile::encodeName(dir.path());
-    gid_t groups[64];
-    const int count = ::getgroups(64, groups);
-    gid_t other = ::geteuid() == 0 ? 65534 : ::getegid(); // root may give any group
-    for (int i = 0; i < count && other == ::getegid(); ++i)
-        other = groups[i];
-    if (other == ::getegid() || ::chown(folder.constData(), uid_t(-1), other) != 0)
-        QSKIP("this user is in no second group to give the folder");
-    QVERIFY(::chmod(folder.constData(), 0770) == 0);
-    QVERIFY(relo::platform::writeNewFile(dir.filePath(QStringLiteral("ayar.ini")), "x"));
-    struct stat info
-    {};
-    QVERIFY(::stat(QFile::encodeName(dir.filePath(QStringLiteral("ayar.ini"))), &info) == 0);
-    QCOMPARE(info.st_gid, other);
 }
 
 QTEST_GUILESS_MAIN(TestFiles)
