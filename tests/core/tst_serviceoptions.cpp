@@ -133,7 +133,6 @@ void TestServiceOptions::sharedSettingsNotTrusted()
 {
     QTemporaryDir shared;
     QTemporaryDir own;
-    QVERIFY(shared.isValid() && own.isValid());
     qputenv("RELO_SHARED_STATE_DIR", QFile::encodeName(shared.path()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(own.path()));
     QVERIFY(relo::writeSetting(shared.path(), QStringLiteral("PortNumber"), QStringLiteral("2")));
