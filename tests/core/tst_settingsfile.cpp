@@ -337,11 +337,11 @@ void TestSettingsFile::payloads()
     QFETCH(QByteArray, payload);
     QFETCH(int, channels);
     QFETCH(int, states);
-    std::optional<relo::MaskChange> change;
+    std::optional<MaskChange> change;
     if (target == QLatin1String("mask"))
-        change = relo::wholeMaskChange(payload);
-    else if (const std::optional<int> channel = relo::channelNumber(target))
-        change = relo::switchChange(*channel, payload);
+        change = wholeMaskChange(payload);
+    else if (const std::optional<int> channel = channelNumber(target))
+        change = switchChange(*channel, payload);
     QCOMPARE(change ? int(change->channels) : -1, channels);
     QCOMPARE(change ? int(change->states) : 0, states);
 }
@@ -354,18 +354,18 @@ void TestSettingsFile::sharedSettingsNotTrusted()
     QTemporaryDir own;
     qputenv("RELO_SHARED_STATE_DIR", QFile::encodeName(shared.path()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(own.path()));
-    QVERIFY(relo::writeSetting(shared.path(), QStringLiteral("PortNumber"), QStringLiteral("2")));
-    const QString ownFile = relo::settingsPath(relo::privateSettingsFolder());
+    QVERIFY(writeSetting(shared.path(), QStringLiteral("PortNumber"), QStringLiteral("2")));
+    const QString ownFile = settingsPath(privateSettingsFolder());
     QString note;
-    QCOMPARE(relo::serviceSettingsFile(Line, shared.path(), &note), ownFile);
+    QCOMPARE(serviceSettingsFile(Line, shared.path(), &note), ownFile);
     QVERIFY(note.isEmpty()); // nothing of the service there: nothing to say
-    QVERIFY(relo::writeIniValues(relo::settingsPath(shared.path()), QStringLiteral("TEST"),
-                                 {{QStringLiteral("PasswordFile"), QStringLiteral("/etc/x")}}));
-    QCOMPARE(relo::serviceSettingsFile(Line, shared.path(), &note), ownFile);
+    QVERIFY(writeIniValues(settingsPath(shared.path()), QStringLiteral("TEST"),
+                           {{QStringLiteral("PasswordFile"), QStringLiteral("/etc/x")}}));
+    QCOMPARE(serviceSettingsFile(Line, shared.path(), &note), ownFile);
     QVERIFY(note.contains(QStringLiteral("[TEST] bölümü okunmadı")));
     // Any other folder's ayar.ini is the service's own.
     note.clear();
-    QCOMPARE(relo::serviceSettingsFile(Line, own.path(), &note), relo::settingsPath(own.path()));
+    QCOMPARE(serviceSettingsFile(Line, own.path(), &note), settingsPath(own.path()));
     QVERIFY(note.isEmpty());
 }
 
