@@ -33,7 +33,7 @@ Split referenceSplit(const QByteArray &in)
         if (left >= relo::FrameSize && in.mid(i, relo::FrameSize - 1) == header()) {
             out.frames << in.mid(i, relo::FrameSize);
             i += relo::FrameSize;
-        } else if (left < relo::FrameSize && header().startsWith(in.mid(i, qMin(left, qsizetype(17))))) {
+        } else if (left < relo::FrameSize && header().startsWith(in.mid(i))) {
             out.tail = in.mid(i);
             break;
         } else {

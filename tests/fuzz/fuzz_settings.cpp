@@ -53,11 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (relo::readSetting(dir.path(), key).size() > 254)
             std::abort();
     }
-    if (!relo::writeSetting(dir.path(), relo::PortDataKey, QStringLiteral("42")))
-        std::abort();
-    if (relo::readSetting(dir.path(), relo::PortDataKey) != QStringLiteral("42"))
-        std::abort();
-    if (!onlyOneLineChanged(before, readAll(path)))
+    if (!relo::writeSetting(dir.path(), relo::PortDataKey, QStringLiteral("42")) ||
+        relo::readSetting(dir.path(), relo::PortDataKey) != QStringLiteral("42") ||
+        !onlyOneLineChanged(before, readAll(path)))
         std::abort();
     return 0;
 }

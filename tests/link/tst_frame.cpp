@@ -1,6 +1,13 @@
-#include "link/framedecoder.h"
+// The frame on the line: built, decoded from any cutting of the stream, and sent
+// by the transmitter through the recording fake port.
 
+#include "link/framedecoder.h"
+#include "link/transmitter.h"
+#include "support/fakeserialport.h"
+
+#include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 using namespace relo;
 
@@ -42,6 +49,7 @@ private Q_SLOTS:
     void build();
     void decode_data();
     void decode();
+    void continuous();
 };
 
 // Channel n is bit n - 1 of the mask, which ends the frame.
@@ -88,6 +96,43 @@ void TestFrame::decode()
         everyByte << cut;
     }
     QCOMPARE(::decode(input, everyByte), decoded);
+}
+
+// Panel mode: the blink flag starts cleared, so the first frame goes out with RTS
+// low although connecting raised it; the flag survives a stop; every tick reads
+// the mask anew.
+void TestFrame::continuous()
+{
+    // Port 1 open with RTS raised, as the panel leaves it before starting the timer.
+    FakeSerialPort port;
+    port.setPresent({1});
+    QCOMPARE(port.openPort(1), SerialPort::OpenError::None);
+    port.setRts(true);
+    port.clearLog();
+    Mask mask = 0x04;
+    FrameTransmitter tx(&port, [&] { return mask; });
+    const auto *timer = tx.findChild<QTimer *>(QStringLiteral("Timer1"));
+    QVERIFY(timer && timer->interval() == 250 && timer->timerType() == Qt::PreciseTimer);
+    QSignalSpy sent(&tx, &FrameTransmitter::frameSent);
+    QList<bool> rts;
+    connect(&tx, &FrameTransmitter::rtsChanged, this, [&](bool high) { rts << high; });
+    connect(&tx, &FrameTransmitter::frameSent, this, [&] {
+        if (sent.count() == 2)
+            mask = 0x84; // a channel switched between two ticks
+        else
+            tx.stop();
+    });
+
+    tx.startContinuous();
+    QVERIFY(sent.wait(5000));
+    QVERIFY(!tx.isActive() && tx.blinkFlag());
+    tx.startContinuous(); // a reconnect resumes the alternation where it stopped
+    QTRY_COMPARE_WITH_TIMEOUT(sent.count(), 3, 5000);
+
+    QCOMPARE(port.calls(),
+             (QStringList{"rts 0", "send 18", "rts 1", "send 18", "rts 0", "send 18"}));
+    QCOMPARE(rts, (QList<bool>{false, true, false})); // told as RTS goes
+    QCOMPARE(port.writes(), (QList<QByteArray>{buildFrame(4), buildFrame(4), buildFrame(0x84)}));
 }
 
 QTEST_GUILESS_MAIN(TestFrame)

@@ -1,10 +1,6 @@
 #include "support/programs.h"
 
-#include "link/framedecoder.h"
-#include "dev/pseudoterminal.h"
-
 #include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QFile>
 #include <QProcess>
 
@@ -53,18 +49,4 @@ QProcessEnvironment portEnvironment(const QHash<int, QString> &ports)
     for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         env.remove(QLatin1String(name));
     return env;
-}
-
-QList<int> framesUntil(relo::PseudoTerminal &wire, relo::FrameDecoder &decoder, int mask,
-                       int waitMs)
-{
-    QList<int> masks;
-    const QDeadlineTimer deadline(waitMs);
-    while ((masks.size() < 4 || masks.mid(masks.size() - 4) != QList<int>(4, mask)) &&
-           !deadline.hasExpired()) {
-        for (const relo::FrameDecoder::Event &event : decoder.feed(wire.read(20)))
-            masks << (event.kind == relo::FrameDecoder::Event::Frame ? event.mask : -1);
-        QCoreApplication::processEvents();
-    }
-    return masks;
 }

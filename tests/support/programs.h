@@ -26,16 +26,6 @@ Outcome runProgram(const QString &program, const QStringList &args,
 // lands there; returns the copy's path.
 QString copyProgram(const QString &name, const QString &folder);
 
-namespace relo {
-class FrameDecoder;
-class PseudoTerminal;
-} // namespace relo
-
-// The masks of the frames on `wire` (-1 for stray bytes), read through `decoder`
-// until the last four carry `mask` or `waitMs` have passed.
-QList<int> framesUntil(relo::PseudoTerminal &wire, relo::FrameDecoder &decoder, int mask,
-                       int waitMs = 20000);
-
 // This environment without a display, port n naming ports.value(n) or a path that
 // does not exist: the machine's own devices never count.
 QProcessEnvironment portEnvironment(const QHash<int, QString> &ports);

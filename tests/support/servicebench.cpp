@@ -1,8 +1,10 @@
 #include "support/servicebench.h"
 
-#include "support/programs.h"
 #include "core/settingsfile.h"
+#include "support/programs.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 
 QString ServiceProcess::readLog()
 {
@@ -47,7 +49,15 @@ std::unique_ptr<ServiceProcess> ServiceBench::start(const QStringList &args,
 
 QList<int> ServiceBench::frames(int mask)
 {
-    return framesUntil(wire, m_decoder, mask);
+    QList<int> masks;
+    const QDeadlineTimer deadline(20000);
+    while ((masks.size() < 4 || masks.mid(masks.size() - 4) != QList<int>(4, mask)) &&
+           !deadline.hasExpired()) {
+        for (const relo::FrameDecoder::Event &event : m_decoder.feed(wire.read(20)))
+            masks << (event.kind == relo::FrameDecoder::Event::Frame ? event.mask : -1);
+        QCoreApplication::processEvents();
+    }
+    return masks;
 }
 
 void ServiceBench::clearWire()

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/framedecoder.h"
 #include "dev/pseudoterminal.h"
+#include "link/framedecoder.h"
 
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -34,7 +34,8 @@ public:
 
     std::unique_ptr<ServiceProcess> start(const QStringList &args) { return start(args, env); }
     std::unique_ptr<ServiceProcess> start(const QStringList &args, const QProcessEnvironment &env);
-    // The masks of the frames on the wire until the last four carry `mask`.
+    // The masks of the frames on the wire (-1 for stray bytes) until the last four
+    // carry `mask`, or 20 s have passed.
     QList<int> frames(int mask);
     // Forgets what the wire holds.
     void clearWire();
