@@ -240,7 +240,7 @@ void TestMqttBridge::notSaved()
 }
 
 // The options of relo-mqtt's own, read in-process; the shared reader has its
-// table in tst_serviceoptions.
+// table in tst_settingsfile.
 void TestMqttBridge::options_data()
 {
     QTest::addColumn<QStringList>("args");
