@@ -6,6 +6,7 @@
 #include "support/servicebench.h"
 #include "web/access.h"
 #include "web/guessguard.h"
+#include "web/liveclients.h"
 #include "web/weboptions.h"
 
 #include <QJsonArray>
@@ -17,7 +18,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWebSocket>
+#include <QWebSocketServer>
 
 #include <memory>
 
@@ -81,31 +84,26 @@ class TestWebServer : public QObject
             text += "Host: 127.0.0.1:" + QByteArray::number(port) + "\r\n";
         for (const QByteArray &header : headers)
             text += header + "\r\n";
-        text += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
+        text += "Connection: close\r\nContent-Length: " + QByteArray::number(body.size()) +
+                "\r\n\r\n" + body;
         socket->write(text);
         return socket;
     }
 
+    // The answer, read until the server closes the connection as each request asks.
     Reply receive(QTcpSocket *socket)
     {
         QByteArray data;
-        Reply reply;
-        const auto complete = [&] {
-            data += socket->readAll();
-            const qsizetype end = data.indexOf("\r\n\r\n");
-            if (end < 0)
+        const bool closed = QTest::qWaitFor(
+            [&] {
+                data += socket->readAll();
                 return socket->state() == QAbstractSocket::UnconnectedState;
-            reply.headers = data.left(end).toLower();
-            reply.status = data.mid(9, 3).toInt();
-            static const QRegularExpression length(QStringLiteral("content-length: (\\d+)"));
-            const qsizetype size =
-                length.match(QString::fromLatin1(reply.headers)).captured(1).toInt();
-            reply.body = data.mid(end + 4);
-            return reply.body.size() >= size;
-        };
-        const bool done = QTest::qWaitFor(complete, Wait);
+            },
+            Wait);
         socket->deleteLater();
-        return done ? reply : Reply{};
+        const qsizetype end = data.indexOf("\r\n\r\n");
+        return closed ? Reply{data.mid(9, 3).toInt(), data.left(end).toLower(), data.mid(end + 4)}
+                      : Reply{};
     }
 
     Reply request(const QByteArray &method, const QByteArray &path, const QByteArray &body = {},
@@ -310,6 +308,32 @@ private Q_SLOTS:
         const relo::Access access(http);
         QVERIFY(access.isPassword("p ") && access.isPassword("p\t") && access.isPassword("p"));
         QVERIFY(!access.isPassword("") && !access.isPassword("p p"));
+    }
+
+    // Live clients in-process, pinged every 200 ms rather than every 30 s: a page
+    // that answers each ping stays through round after round, a peer that never
+    // answers is dropped at the round after its ping.
+    void pings()
+    {
+        QWebSocketServer server(QString(), QWebSocketServer::NonSecureMode);
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        relo::Access access{relo::WebOptions()};
+        relo::LiveClients live(&server, &access);
+        auto *ping = live.findChild<QTimer *>();
+        ping->start(200);
+        QWebSocket answering;
+        answering.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(server.serverPort())));
+        QTcpSocket silent; // reads nothing after its handshake
+        silent.connectToHost(QHostAddress::LocalHost, server.serverPort());
+        silent.write("GET /api/live HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                     "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n");
+        QTRY_COMPARE(live.count(), 2);
+        QSignalSpy rounds(ping, &QTimer::timeout);
+        QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QAbstractSocket::UnconnectedState, Wait);
+        QTRY_VERIFY_WITH_TIMEOUT(rounds.size() >= 4, Wait);
+        QCOMPARE(answering.state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(live.count(), 1);
     }
 
     // The guard against guessing, on a clock of the test's own. Steps, split by
