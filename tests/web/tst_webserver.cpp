@@ -435,6 +435,9 @@ private Q_SLOTS:
                "--password-file DOSYA ile verin (ya da RELO_WEB_PASSWORD ortam değişkeniyle)";
         QTest::newRow("empty password")
             << QStringList{"--password-file", "EMPTY"} << int(A::Misuse) << "Parola boş olamaz";
+        QTest::newRow("password file anyone may read")
+            << QStringList{"--password-file", "OPEN"} << int(A::Unsafe)
+            << "Parola dosyasını herkes okuyabilir: OPEN (yalnız sahibi okusun: chmod 600 OPEN)";
         QTest::newRow("certificate without key") << QStringList{"--cert=c"} << int(A::Misuse)
                                                  << "HTTPS için --cert ve --key birlikte verilir";
     }
@@ -444,8 +447,12 @@ private Q_SLOTS:
         QFETCH(QStringList, args);
         QFETCH(int, action);
         QFETCH(QString, error);
-        QVERIFY(writeFile(m_bench.path(QStringLiteral("bos")), "\n"));
-        args.replaceInStrings(QStringLiteral("EMPTY"), m_bench.path(QStringLiteral("bos")));
+        const QString empty = m_bench.path(QStringLiteral("bos"));
+        const QString open = m_bench.path(QStringLiteral("acik"));
+        QVERIFY(writeFile(empty, "\n") && writeFile(open, "x\n"));
+        QFile::setPermissions(open, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+        args.replaceInStrings(QStringLiteral("EMPTY"), empty).replaceInStrings("OPEN", open);
+        error.replace(QStringLiteral("OPEN"), open);
         const relo::ParsedWebOptions parsed =
             relo::parseWebOptions(args, {}, QStringLiteral("/"), QProcessEnvironment());
         QCOMPARE(int(parsed.action), action);
