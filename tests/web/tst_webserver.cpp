@@ -59,10 +59,9 @@ class TestWebServer : public QObject
     QList<QJsonObject> m_states; // as told on /api/live
     QList<int> frames(int mask) { return m_bench.frames(mask); }
 
-    void start(Server &server, ServiceBench &bench, const QStringList &args,
-               const QProcessEnvironment &env)
+    void start(Server &server, ServiceBench &bench, const QProcessEnvironment &env)
     {
-        server.service = bench.start(args, env);
+        server.service = bench.start({QStringLiteral("--listen=127.0.0.1:0")}, env);
         static const QRegularExpression started(
             QStringLiteral("başladı: http://127.0.0.1:(\\d+)/"));
         QRegularExpressionMatch match;
@@ -118,8 +117,7 @@ private Q_SLOTS:
         QVERIFY(m_bench.open(QStringLiteral("relo-web")));
         QVERIFY(m_bench.writeSettings(
             "[RELO]\nPortNumber=3\nPortData=5\n[WEB]\nAllowHost=b, Relo.lan\n"));
-        start(m_web, m_bench, {QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0")},
-              m_bench.env);
+        start(m_web, m_bench, m_bench.env);
         connect(&m_live, &QWebSocket::textMessageReceived, this,
                 [this](const QString &text) { m_states << json(text.toUtf8()); });
         m_live.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(m_web.port)));
@@ -232,7 +230,7 @@ private Q_SLOTS:
         QVERIFY(bench.open(QStringLiteral("relo-web")));
         QVERIFY(bench.writeSettings(savedSettings(3, 0)));
         Server web;
-        start(web, bench, {QStringLiteral("--listen=127.0.0.1:0")}, bench.env);
+        start(web, bench, bench.env);
         QFile ini(relo::settingsPath(bench.folder()));
         QVERIFY(ini.open(QIODevice::Append) && ini.write(QByteArray(2 << 20, '\n')) > 0);
         ini.close();
@@ -257,7 +255,7 @@ private Q_SLOTS:
         QProcessEnvironment env = m_bench.env;
         env.insert(QStringLiteral("RELO_WEB_PASSWORD"), QStringLiteral("gizli söz"));
         Server web;
-        start(web, m_bench, {QStringLiteral("--listen=127.0.0.1:0")}, env);
+        start(web, m_bench, env);
         const auto guarded = [&](const QList<QByteArray> &headers) {
             return request("GET", "/api/state", {}, headers, web.port);
         };
@@ -275,9 +273,7 @@ private Q_SLOTS:
         QCOMPARE(guarded({session}).status, 200);
         // The page's live state takes the same cookie, and nothing without it or
         // from a page of another site.
-        QWebSocket with;
-        QWebSocket without;
-        QWebSocket wrongly;
+        QWebSocket with, without, wrongly;
         QWebSocket elsewhere(QStringLiteral("http://attacker.example"));
         QNetworkRequest live(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(web.port)));
         without.open(live);
@@ -289,9 +285,8 @@ private Q_SLOTS:
         QSignalSpy told(&with, &QWebSocket::textMessageReceived);
         with.open(live);
         QVERIFY(told.wait(Wait));
-        QTRY_COMPARE(without.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
-        QTRY_COMPARE(wrongly.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
-        QTRY_COMPARE(elsewhere.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+        for (QWebSocket *refused : {&without, &wrongly, &elsewhere})
+            QTRY_COMPARE(refused->closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
         QVERIFY(web.service->stop());
     }
 
