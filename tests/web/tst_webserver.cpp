@@ -166,7 +166,6 @@ private Q_SLOTS:
             "Başka bir siteden");
         row("cross-site", "PUT /api/mask", "0", {"Sec-Fetch-Site: cross-site"}, 403,
             "Başka bir siteden");
-        row("body over 1 KiB", "PUT /api/mask", QByteArray(1025, '1'), {}, 413, "çok büyük");
     }
 
     // Nothing here changes the outputs: the wire stays silent.
@@ -215,9 +214,8 @@ private Q_SLOTS:
         QVERIFY(komut.waitForFinished(Wait));
         QCOMPARE(frames(29).size(), 4);
 
-        const Reply all = request("PUT", "/api/mask", "0");
+        QCOMPARE(request("PUT", "/api/mask", "0").status, 200);
         QCOMPARE(frames(0).size(), 4);
-        QCOMPARE(json(all.body).value("channels").toArray().at(4).toBool(), false);
         QCOMPARE(relo::readSetting(m_bench.folder(), relo::PortDataKey), QStringLiteral("0"));
     }
 
