@@ -19,7 +19,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 from webharness import WAIT, Client, Server, ask, check, request
 
-PASSWORD = "gizli söz "  # a blank at its end, as a file's line may have
+PASSWORD = "gizli söz "  # a blank at its end, as a file's line may have and a header loses
 PER_ADDRESS = 8
 DEADLINE = 10  # seconds for a whole request, and for a TLS handshake
 
