@@ -52,8 +52,8 @@ def refused(server):
         client.send(b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
                     PASSWORD.encode() + b"\r\n" + rest)
         got = client.answer()
-        check(got[0] == status, "%s: %d, not %d" % (name, got[0], status))
-        check("connection: close" in got[1] and client.closed(), name + ": closed")
+        check(got[0] == status and "connection: close" in got[1] and client.closed(),
+              "%s: %d, not %d and closed" % (name, got[0], status))
         client.close()
     check(server.log.count("Komut:") == submitted, "a refused request reached the queue")
     still_served(server.port)
