@@ -156,7 +156,6 @@ private Q_SLOTS:
         row("hostile body", "PUT /api/channels/3", "\x1b[2J<b>\"", {}, 400, "\\\\x1b[2J<b>\\\\x22");
         row("mask 256", "PUT /api/mask", "256", {}, 400, "Geçersiz maske");
         row("GET a channel", "GET /api/channels/3", {}, {}, 405, "PUT");
-        row("unknown", "GET /api/nothing", {}, {}, 404, "Bulunamadı");
         row("unknown file", "GET /ayar.ini", {}, {}, 404, "Bulunamadı");
         row("live, no upgrade", "GET /api/live", {}, {}, 426, "WebSocket");
         row("other host", "GET /api/state", {}, {"Host: attacker.example:8080"}, 421, "bu adla");
