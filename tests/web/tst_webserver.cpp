@@ -296,7 +296,7 @@ private Q_SLOTS:
         QVERIFY(relo::Access(https).openSession().endsWith("; Secure"));
     }
 
-    // Live clients in-process, pinged every 200 ms rather than every 30 s: a page
+    // Live clients in-process, pinged every 500 ms rather than every 30 s: a page
     // that answers each ping stays through round after round, a peer that never
     // answers is dropped at the round after its ping.
     void pings()
@@ -306,7 +306,7 @@ private Q_SLOTS:
         relo::Access access{relo::WebOptions()};
         relo::LiveClients live(&server, &access);
         auto *ping = live.findChild<QTimer *>();
-        ping->start(200);
+        ping->start(500);
         QWebSocket answering;
         answering.open(QUrl(QStringLiteral("ws://127.0.0.1:%1/api/live").arg(server.serverPort())));
         QTcpSocket silent; // reads nothing after its handshake
