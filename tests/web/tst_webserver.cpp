@@ -437,7 +437,8 @@ private Q_SLOTS:
         const QString open = m_bench.path(QStringLiteral("acik"));
         QVERIFY(writeFile(empty, "\n") && writeFile(open, "x\n"));
         QFile::setPermissions(open, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
-        args.replaceInStrings(QStringLiteral("EMPTY"), empty).replaceInStrings("OPEN", open);
+        args.replaceInStrings(QStringLiteral("EMPTY"), empty)
+            .replaceInStrings(QStringLiteral("OPEN"), open);
         error.replace(QStringLiteral("OPEN"), open);
         const relo::ParsedWebOptions parsed =
             relo::parseWebOptions(args, {}, QStringLiteral("/"), QProcessEnvironment());
