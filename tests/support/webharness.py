@@ -128,14 +128,11 @@ class Client:
         self.sock.settimeout(within)
         try:
             while True:
-                chunk = self.sock.recv(65536)
-                if not chunk:
-                    return True
-                self.data += chunk
-        except (socket.timeout, TimeoutError):
+                self._fill()
+        except TimeoutError:
             return False
-        except OSError:
-            return True  # reset
+        except (EOFError, OSError):  # closed, or reset
+            return True
 
     def close(self):
         self.sock.close()

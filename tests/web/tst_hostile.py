@@ -5,8 +5,7 @@ tried it), and raw sockets from several source addresses (127.0.0.0/8). Every
 case checks behaviour: the status, the order, whether the connection was
 closed, that a refused request never reached the queue (no "Komut:" line in
 the log), and that another client is still served. Then password guessing
-from several addresses, as several clients would come from a home network,
-and password files anyone may read.
+from several addresses, as several clients would come from a home network.
 
     tst_hostile.py BIN_DIR
 """
@@ -20,7 +19,7 @@ from concurrent.futures import ThreadPoolExecutor
 
 from webharness import WAIT, Client, Server, ask, check, request
 
-PASSWORD = "gizli söz "  # a blank at its end, as a file's line may have
+PASSWORD = "gizli söz "  # a blank at its end, as a file's line may have and a header loses
 PER_ADDRESS = 8
 DEADLINE = 10  # seconds for a whole request, and for a TLS handshake
 
@@ -53,8 +52,8 @@ def refused(server):
         client.send(b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Bearer " +
                     PASSWORD.encode() + b"\r\n" + rest)
         got = client.answer()
-        check(got[0] == status, "%s: %d, not %d" % (name, got[0], status))
-        check("connection: close" in got[1] and client.closed(), name + ": closed")
+        check(got[0] == status and "connection: close" in got[1] and client.closed(),
+              "%s: %d, not %d and closed" % (name, got[0], status))
         client.close()
     check(server.log.count("Komut:") == submitted, "a refused request reached the queue")
     still_served(server.port)
@@ -63,26 +62,22 @@ def refused(server):
 def deadlines(pool, port):
     """A body that never comes and a head sent a byte at a time are cut by the
     request's deadline, not kept alive by each byte: (seconds, got 408) each."""
-    def silent_body():
-        client = Client(port, "127.0.0.3")
-        client.send(b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 500\r\n\r\n")
+    def cut(source, raw, step):
+        client = Client(port, source)
         start = time.monotonic()
-        status = client.answer()[0]
-        return time.monotonic() - start, status == 408 and client.closed()
-
-    def slow_head():
-        client = Client(port, "127.0.0.4")
-        start = time.monotonic()
-        for byte in b"GET /api/state HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: " + b"y" * 100:
+        for at in range(0, len(raw), step):
             try:
-                client.send(bytes([byte]))
+                client.send(raw[at:at + step])
             except OSError:
                 break
             if client.closed(within=0.5):
                 break
-        return time.monotonic() - start, b"408" in client.data
+        told = client.closed() and b"408" in client.data
+        return time.monotonic() - start, told
 
-    return [pool.submit(f) for f in (silent_body, slow_head)]
+    head = b"PUT /api/mask HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+    return [pool.submit(cut, "127.0.0.3", head + b"Content-Length: 500\r\n\r\n", 100),
+            pool.submit(cut, "127.0.0.4", head + b"X-Slow: " + b"y" * 100, 1)]
 
 
 def caps(port):
@@ -120,14 +115,12 @@ def http(port):
     check([client.answer()[0] for _ in range(24)] == [200] * 24, "24 kept-alive requests")
     check(not client.closed(within=0.3), "kept alive")
     client.close()
-    for name, raw in (
-            ("Connection: close", request("GET", "/", headers=["Connection: close"])),
-            ("HTTP/1.0", request("GET", "/").replace(b"HTTP/1.1", b"HTTP/1.0"))):
+    for raw in (request("GET", "/", headers=["Connection: close"]),
+                request("GET", "/").replace(b"HTTP/1.1", b"HTTP/1.0")):
         client = Client(port)
         client.send(raw)
         got = client.answer()
-        check(got[0] == 200 and "connection: close" in got[1], name + ": answered")
-        check(client.closed(within=5), name + ": closed after the answer")
+        check(got[0] == 200 and "connection: close" in got[1] and client.closed(within=5), raw)
         client.close()
 
 
@@ -160,21 +153,16 @@ def tls(server):
     got = client.answer()
     check(got[0] == 200 and "strict-transport-security: max-age=31536000" in got[1], "HSTS")
     client.close()
-    check(stalled.closed(within=DEADLINE + 5), "stalled handshake closed")
-    check(time.monotonic() - start < DEADLINE + 5, "within the handshake deadline")
+    check(stalled.closed(within=DEADLINE + 5) and time.monotonic() - start < DEADLINE + 5,
+          "stalled handshake closed within its deadline")
 
 
-def start(server, mode=0o600, link=False):
-    """Runs `server` with a password file of `mode`, through a link if `link`:
-    whether it started, and the file named."""
+def start(server):
+    """Whether `server` started with a password file only its owner may read."""
     given = server.path("parola")
-    with open(os.open(given, os.O_WRONLY | os.O_CREAT, mode), "w") as f:
+    with open(os.open(given, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
         f.write(PASSWORD + "\n")
-    os.chmod(given, mode)
-    if link:
-        os.symlink(given, server.path("bag"))
-        given = server.path("bag")
-    return server.start("--password-file", given), given
+    return server.start("--password-file", given)
 
 
 def guess(port, source, password, login=False):
@@ -194,9 +182,6 @@ def guessing(port):
     status = guess(port, 2, PASSWORD)[0]
     waited = time.monotonic() - sent
     check(status == 200 and waited >= 0.7, "doğru parola %d, %.3f s" % (status, waited))
-    # Right again: no delay left, through the login as through the header.
-    status, headers = guess(port, 2, PASSWORD, login=True)
-    check(status == 204 and "set-cookie: relo_session" in headers, "oturum")
 
     # 32 guesses at once from one address: one is held and checked, the rest
     # are refused unchecked and told when to come back (or closed unread by
@@ -219,7 +204,7 @@ def guessing(port):
 def main():
     server, secure = Server(sys.argv[1]), Server(sys.argv[1])
     try:
-        check(start(server)[0], "relo-web başlamadı:\n" + server.log)
+        check(start(server), "relo-web başlamadı:\n" + server.log)
         with ThreadPoolExecutor(2) as pool:
             slow = deadlines(pool, server.port)
             refused(server)
@@ -248,15 +233,6 @@ def main():
     finally:
         server.remove()
         secure.remove()
-    # A password file that everyone may read is refused, through a link too;
-    # the line names the file and the remedy.
-    for link in (False, True):
-        server = Server(sys.argv[1])
-        given = start(server, 0o644, link)[1]
-        status = server.stop()
-        server.remove()
-        check(status == 2 and server.log.count("\n") == 1 and
-              server.log.endswith("chmod 600 %s)\n" % given), "%d %s" % (status, server.log))
     print("PASS: tst_hostile")
     return 0
 
