@@ -407,7 +407,7 @@ private Q_SLOTS:
     }
 
     // The options of relo-web's own, read in-process; the shared reader has its
-    // table in tst_serviceoptions.
+    // table in tst_settingsfile.
     void options_data()
     {
         QTest::addColumn<QStringList>("args");
