@@ -1,9 +1,11 @@
 """What the Python suites of relo-web share: the built relo-web (and RELOKomut
 beside it) in a folder of the test's own, on a free loopback port, and raw
 HTTP/1.1 connections from a chosen loopback address (127.0.0.N)."""
+import ctypes
 import os
 import re
 import shutil
+import signal
 import socket
 import subprocess
 import tempfile
@@ -15,6 +17,11 @@ WAIT = 20
 def check(condition, what):
     if not condition:
         raise AssertionError(what)
+
+
+def die_with_parent():
+    """A relo-web that a fault keeps busy ends with the suite that started it."""
+    ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
 class Server:
@@ -45,7 +52,7 @@ class Server:
         self.log = ""
         self.process = subprocess.Popen(
             [self.path("relo-web"), "--listen", "127.0.0.1:%d" % self.port, *args],
-            env=self.env, stderr=subprocess.PIPE, text=True)
+            env=self.env, stderr=subprocess.PIPE, text=True, preexec_fn=die_with_parent)
         started, up = threading.Event(), []
 
         def read():
@@ -67,7 +74,11 @@ class Server:
         """relo-web's exit code, its whole log read."""
         if self.process.poll() is None:
             self.process.terminate()
-        status = self.process.wait(WAIT)
+        try:
+            status = self.process.wait(WAIT)
+        except subprocess.TimeoutExpired:  # spinning: it never reads the request to stop
+            self.process.kill()
+            raise
         self.reader.join(WAIT)
         return status
 
