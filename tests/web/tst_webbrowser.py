@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The page of relo-web in a real browser: headless Chromium, driven by Selenium,
-against the built relo-web (and RELOKomut beside it) with a pseudo-terminal as
-the radio module's port.
+against the built relo-web (and RELOKomut beside it) with relo-sim as the radio
+module.
 
     tst_webbrowser.py BIN_DIR [--shots DIR]
 
@@ -9,15 +9,13 @@ With --shots, also saves the page at phone and desktop size as web-phone.png
 and web-desktop.png in DIR. Exits 77 (skipped) when Chromium is not installed.
 """
 import os
-import pty
 import re
 import shutil
-import socket
 import subprocess
 import sys
-import tty
+import threading
 
-from webharness import WAIT, Server, check
+from webharness import WAIT, Server, check, die_with_parent
 
 CHROMIUM = shutil.which("chromium")
 if CHROMIUM is None:
@@ -31,32 +29,20 @@ from selenium.webdriver.common.keys import Keys  # noqa: E402
 from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
 from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 
-FRAME = re.compile(rb"\x55{5}\x00{5}\xff{5}RF(.)", re.S)
-
 
 class Wire:
-    """The master side of a pseudo-terminal: every byte relo-web sends."""
+    """relo-sim as the radio module: the masks of the frames it has decoded."""
 
-    def __init__(self):
-        self.master, slave = pty.openpty()
-        tty.setraw(slave)
-        self.path = os.ttyname(slave)
-        # The slave side is kept alive as a message in a socket pair, so the
-        # master never sees a hang-up, yet no process holds the port open (one
-        # that did would make it busy).
-        self.keeper = socket.socketpair()
-        socket.send_fds(self.keeper[0], [b"x"], [slave])
-        os.close(slave)
-        os.set_blocking(self.master, False)
-        self.data = b""
+    def __init__(self, bin_dir):
+        self.sim = subprocess.Popen([os.path.join(bin_dir, "relo-sim")], stdout=subprocess.PIPE,
+                                    encoding="utf-8", preexec_fn=die_with_parent)
+        self.path = self.sim.stdout.readline().split(": ", 1)[1].strip()  # "Port: /dev/pts/N"
+        self.lines = []
+        threading.Thread(target=lambda: [self.lines.append(line) for line in self.sim.stdout],
+                         daemon=True).start()
 
     def masks(self):
-        try:
-            while True:
-                self.data += os.read(self.master, 4096)
-        except OSError:  # nothing more for now
-            pass
-        return [m[0] for m in FRAME.findall(self.data)]
+        return [int(m) for m in re.findall(r"maske=(\d+)", "".join(self.lines))]
 
 
 def browser(folder):
@@ -77,7 +63,7 @@ def size(driver, width, height, mobile):
 
 def main():
     shots = sys.argv[sys.argv.index("--shots") + 1] if "--shots" in sys.argv else None
-    wire = Wire()
+    wire = Wire(sys.argv[1])
     server = Server(sys.argv[1], com3=wire.path)
     driver = None
     switch = lambda n: driver.find_element(By.ID, "cikis%d" % n)  # noqa: E731
@@ -146,6 +132,7 @@ def main():
         if driver:
             driver.quit()
         server.remove()
+        wire.sim.terminate()
 
 
 if __name__ == "__main__":
