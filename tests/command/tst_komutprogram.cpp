@@ -23,6 +23,7 @@
 
 #include <grp.h>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -239,6 +240,7 @@ void TestKomutProgram::burst()
             QTest::qWait(40);
         processes << new QProcess(this);
         processes.back()->setProcessEnvironment(m_env);
+        endWithTest(*processes.back());
         processes.back()->start(m_program, {command});
     }
     relo::FrameDecoder decoder;
@@ -380,6 +382,7 @@ void TestKomutProgram::stopped()
         if (!sending)
             sigaddset(&blocked, signal);
         ::sigprocmask(SIG_BLOCK, &blocked, nullptr);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // as endWithTest()
     });
     process.start(QCoreApplication::applicationDirPath() + u'/' + program, {"03-1"});
     const QString lock = relo::lockFilePath(m_wire->slavePath());

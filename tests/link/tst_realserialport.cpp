@@ -3,6 +3,7 @@
 #include "link/portmap.h"
 #include "link/portscan.h"
 #include "link/realserialport.h"
+#include "support/programs.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -168,6 +169,7 @@ void TestRealSerialPort::scan()
     qputenv("RELO_COM7", held7.slavePath().toLocal8Bit());
     // relo-sim listening on port 7 holds it, as any program on a port does.
     QProcess holder;
+    endWithTest(holder);
     holder.start(QCoreApplication::applicationDirPath() + QStringLiteral("/relo-sim"),
                  {QStringLiteral("--port"), held7.slavePath()});
     QVERIFY(holder.waitForReadyRead(5000)); // "Port: ...": open

@@ -42,6 +42,7 @@ void TestSim::decodesItsPseudoTerminal()
 {
     const QString program = QCoreApplication::applicationDirPath() + QStringLiteral("/relo-sim");
     QProcess sim;
+    endWithTest(sim);
     sim.start(program);
     const QStringList head = readLines(sim, 2);
     const QString path = head.value(0).mid(6);

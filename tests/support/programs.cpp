@@ -4,6 +4,10 @@
 #include <QFile>
 #include <QProcess>
 
+#include <csignal>
+
+#include <sys/prctl.h>
+
 QByteArray readFile(const QString &path)
 {
     QFile file(path);
@@ -22,9 +26,15 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
+void endWithTest(QProcess &process)
+{
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
 Outcome runProgram(const QString &program, const QStringList &args, const QProcessEnvironment &env)
 {
     QProcess process;
+    endWithTest(process);
     process.setProcessEnvironment(env);
     process.start(program, args);
     if (!process.waitForFinished(20000) || process.exitStatus() != QProcess::NormalExit)

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+class QProcess;
+
 // Whole-file reads and writes, and the built programs run as separate processes.
 
 QByteArray readFile(const QString &path);
@@ -19,6 +21,10 @@ struct Outcome
     QString out;
     QString err;
 };
+// Ends `process` (once started) with this test, also when the test is killed: a
+// program that a fault keeps running must not outlive the suite that started it.
+void endWithTest(QProcess &process);
+
 Outcome runProgram(const QString &program, const QStringList &args,
                    const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment());
 

@@ -43,6 +43,7 @@ std::unique_ptr<ServiceProcess> ServiceBench::start(const QStringList &args,
     auto service = std::make_unique<ServiceProcess>();
     service->process = std::make_unique<QProcess>();
     service->process->setProcessEnvironment(environment);
+    endWithTest(*service->process);
     service->process->start(path(m_program), args);
     return service;
 }

@@ -206,6 +206,7 @@ private Q_SLOTS:
         // still go out, not after them.
         QProcess komut;
         komut.setProcessEnvironment(m_bench.env);
+        endWithTest(komut);
         komut.start(m_bench.path(QStringLiteral("RELOKomut")), {"05-1"});
         QTRY_COMPARE_WITH_TIMEOUT(m_states.size(), 4, Wait);
         QCOMPARE(komut.state(), QProcess::Running);
